@@ -1,0 +1,106 @@
+// A TCP server that stands in for the host serial port behind the emulated
+// COM1. It serves one client at a time and moves raw bytes, unchanged, between
+// the client's socket and two 512-byte queues: the emulated machine reads and
+// writes the queues, the client thread the socket. One lock guards both queues
+// and is never held around a socket call.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "ByteFIFO.h"
+#include "TcpSocket.h"
+#include "WakeEvent.h"
+
+class TMyClientThread;
+
+// Count is set to the number of bytes taken (PutRxData) or given (GetTxData).
+using TClientPutDataProc = std::function<void(TMyClientThread& Sender, const uint8_t* Buffer, int& Count, int Size)>;
+using TClientGetDataProc = std::function<void(TMyClientThread& Sender, uint8_t* Buffer, int& Count, int Size)>;
+
+// The server's client thread: accepts a client, serves it until it leaves, then
+// waits for the next. Bytes it has taken but not yet passed on are kept for the
+// next client.
+class TMyClientThread final {
+ public:
+  TClientGetDataProc GetTxData;
+  TClientPutDataProc PutRxData;
+
+  explicit TMyClientThread(TTcpListener& Listener);
+  TMyClientThread(const TMyClientThread&) = delete;
+  TMyClientThread& operator=(const TMyClientThread&) = delete;
+  ~TMyClientThread();  // terminates and joins
+
+  // Connects the data events and starts the thread.
+  void Start();
+  void Terminate();
+
+ private:
+  static constexpr int kTransferSize = 512;
+
+  void Execute();
+  void Serve(TTcpSocket& Client);
+  // Passes received bytes on; true when any were taken.
+  bool DeliverReceived();
+  // Waits up to 1 ms for a stop request or, when Client is given, for its data.
+  void Idle(TTcpSocket* Client);
+
+  TTcpListener& FListener;
+  TWakeEvent FWake;
+  std::atomic<bool> FTerminated{false};
+  uint8_t FTxBuffer[kTransferSize + 16] = {};
+  int FTxCount = 0;
+  int FTxSent = 0;
+  uint8_t FRxBuffer[kTransferSize + 16] = {};
+  int FRxCount = 0;
+  int FRxDelivered = 0;
+  std::thread FThread;
+};
+
+class TTcpPortModule final {
+ public:
+  TTcpPortModule();
+  TTcpPortModule(const TTcpPortModule&) = delete;
+  TTcpPortModule& operator=(const TTcpPortModule&) = delete;
+  ~TTcpPortModule();  // stops the server and joins its thread
+
+  // Turning on listens on ListenPort and raises ESocketError when that fails
+  // (port in use, not a port number, needs privileges). Turning off closes the
+  // connection and joins the client thread. The queues are kept either way.
+  void SetActive(bool Value);
+  bool GetActive() const { return FActive.load(); }
+
+  const std::string& GetListenPort() const { return FListenPort; }
+  void SetListenPort(const std::string& Value) { FListenPort = Value; }
+  // The local address to listen at; empty (the default) listens at all of them.
+  const std::string& GetListenAddress() const { return FListenAddress; }
+  void SetListenAddress(const std::string& Value) { FListenAddress = Value; }
+  // The port actually listened on (the chosen one for ListenPort "0"), 0 while off.
+  uint16_t GetLocalPort() const { return FListener.LocalPort(); }
+
+  // The emulated machine's side; all false or without effect while inactive.
+  bool RxReady();
+  void ReadByte(uint8_t& Value);
+  bool TxReady();
+  // A byte for a full queue is dropped.
+  void WriteByte(uint8_t Value);
+
+  // The client thread's side.
+  void PutRxData(TMyClientThread& Sender, const uint8_t* Buffer, int& Count, int Size);
+  void GetTxData(TMyClientThread& Sender, uint8_t* Buffer, int& Count, int Size);
+
+ private:
+  std::mutex FLock;
+  TByteFIFO FTransmitFIFO{512};
+  TByteFIFO FReceiveFIFO{512};
+  std::string FListenPort = "9999";
+  std::string FListenAddress;
+  std::atomic<bool> FActive{false};
+  TTcpListener FListener;
+  std::unique_ptr<TMyClientThread> FClientThread;
+};

@@ -1,0 +1,76 @@
+// The 32-byte CP/M 2.2 directory entry of this disk format (16-bit block
+// pointers, 8 per entry, 128 records per entry) and the rules of its file names.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "EmulatorError.h"
+
+// A failed CP/M file operation: bad name or user number, missing or existing
+// file, full directory or disk, a stream that refuses data.
+class ECpmDiskError : public EEmulatorError {
+ public:
+  using EEmulatorError::EEmulatorError;
+};
+
+// Attribute bits of a file.
+enum TCpmFileAttributes : std::uint8_t {
+  CPM_ATTR_READ_ONLY = 1,
+  CPM_ATTR_SYSTEM = 2,
+  CPM_ATTR_ARCHIVE = 4,
+  CPM_ATTR_ALL = 7,
+};
+
+struct TCpmDirEntry {
+  static constexpr int SIZE = 32;
+  static constexpr std::uint8_t FREE = 0xE5;
+  static constexpr int POINTER_COUNT = 8;
+  static constexpr int MAX_RECORDS = 128;
+  // Highest byte 0 of an entry whose block pointers are live: user numbers 0-15
+  // are files; 16-31 are used by some systems for entries that still own blocks.
+  static constexpr std::uint8_t MAX_ALLOCATING_USER = 31;
+  static constexpr std::uint8_t MAX_USER = 15;
+
+  std::array<std::uint8_t, SIZE> Bytes{};
+
+  std::uint8_t User() const { return Bytes[0]; }
+  bool IsFree() const { return Bytes[0] == FREE; }
+  bool IsFile() const { return Bytes[0] <= MAX_USER; }
+  bool OwnsBlocks() const { return Bytes[0] <= MAX_ALLOCATING_USER; }
+  std::uint8_t RecordCount() const { return Bytes[15]; }
+  // (S2 and 15) x 32 + (EX and 31).
+  int ExtentNumber() const { return (Bytes[14] & 15) * 32 + (Bytes[12] & 31); }
+  std::uint16_t Pointer(int i) const {
+    return static_cast<std::uint16_t>(Bytes[16 + 2 * i] | (Bytes[17 + 2 * i] << 8));
+  }
+  void SetPointer(int i, std::uint16_t block) {
+    Bytes[16 + 2 * i] = static_cast<std::uint8_t>(block & 0xFF);
+    Bytes[17 + 2 * i] = static_cast<std::uint8_t>(block >> 8);
+  }
+  int UsedPointerCount() const;
+
+  // NAME.TYP (bit 7 cleared, blanks removed; no dot without a type).
+  std::string FileName() const;
+  std::uint8_t Attributes() const;
+  void SetAttributes(std::uint8_t attributes);
+  // Stores name and type of text (NAME.TYP), upper-cased and blank padded; with
+  // keepAttributes bit 7 of each byte stays as it was.
+  void SetName(const std::string& text, bool keepAttributes);
+
+  static TCpmDirEntry Free();
+};
+
+// Checks a name before it is written into a directory: refuses empty names,
+// names longer than 8 characters or types longer than 3, blanks, control
+// characters, bytes of 7Fh and up and any of * ? . : ; < > = , [ ] |.
+// Returns the name in the form stored (upper case). Raises ECpmDiskError.
+std::string CheckCpmFileName(const std::string& name);
+// Raises ECpmDiskError for a user number outside 0-15.
+void CheckCpmUser(int user);
+// Name and type cut to CP/M length (8 characters, then the extension with its
+// dot cut to 4), as a host file name is offered for import.
+std::string MakeCpmFileName(const std::string& hostName);
+// Equality of two names without regard to letter case.
+bool SameCpmName(const std::string& a, const std::string& b);

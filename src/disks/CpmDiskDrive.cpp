@@ -1,0 +1,261 @@
+#include "CpmDiskDrive.h"
+
+#include <algorithm>
+#include <cstring>
+
+class TCpmDiskDrive::TDirectoryChange {
+ public:
+  explicit TDirectoryChange(TCpmDiskDrive& owner) : owner_(owner) {}
+  TDirectoryChange(const TDirectoryChange&) = delete;
+  TDirectoryChange& operator=(const TDirectoryChange&) = delete;
+
+  ~TDirectoryChange() {
+    if (committed_) return;
+    for (auto it = written_.rbegin(); it != written_.rend(); ++it) {
+      try {
+        owner_.WriteDirEntry(it->first, it->second);
+      } catch (...) {
+        // The disk refuses writes: nothing more can be put back.
+      }
+    }
+    try {
+      owner_.ReadDirectory();
+    } catch (...) {
+    }
+  }
+
+  void Write(int index, const TCpmDirEntry& entry) {
+    written_.emplace_back(index, owner_.directory_[static_cast<size_t>(index)]);
+    owner_.WriteDirEntry(index, entry);
+  }
+
+  void Commit() {
+    committed_ = true;
+    owner_.ReadDirectory();
+  }
+
+ private:
+  TCpmDiskDrive& owner_;
+  std::vector<std::pair<int, TCpmDirEntry>> written_;
+  bool committed_ = false;
+};
+
+TCpmDiskDrive::TCpmDiskDrive(const std::filesystem::path& fileName, int diskIndex)
+    : drive_(std::make_unique<TDiskDrive>(fileName, diskIndex)) {
+  ReadDirectory();
+}
+
+void TCpmDiskDrive::SeekDataRecord(int record) {
+  drive_->Track = static_cast<std::uint16_t>(record / drive_->SectorsPerTrack() + RESERVED_TRACKS);
+  drive_->Sector = static_cast<std::uint16_t>(record % drive_->SectorsPerTrack());
+}
+
+void TCpmDiskDrive::ReadDataRecord(int record, std::uint8_t* buffer) {
+  SeekDataRecord(record);
+  drive_->ReadSector(buffer);
+}
+
+void TCpmDiskDrive::WriteDataRecord(int record, const std::uint8_t* buffer) {
+  SeekDataRecord(record);
+  drive_->WriteSector(buffer);
+}
+
+void TCpmDiskDrive::ReadDirEntry(int index, TCpmDirEntry& entry) {
+  if (!drive_) throw EDiskError("No disk file is currently selected!", DISK_ERROR_NO_DISK);
+  if (index < 0 || index >= TDiskDrive::DirEntryCount())
+    throw EDiskError("Directory entry does not exist!", DISK_ERROR_BAD_ADDRESS);
+  ReadDataRecord(index / ENTRIES_PER_RECORD, dirRecord_.data());
+  std::memcpy(entry.Bytes.data(), dirRecord_.data() + TCpmDirEntry::SIZE * (index % ENTRIES_PER_RECORD), TCpmDirEntry::SIZE);
+}
+
+void TCpmDiskDrive::WriteDirEntry(int index, const TCpmDirEntry& entry) {
+  if (!drive_) throw EDiskError("No disk file is currently selected!", DISK_ERROR_NO_DISK);
+  if (index < 0 || index >= TDiskDrive::DirEntryCount())
+    throw EDiskError("Directory entry does not exist!", DISK_ERROR_BAD_ADDRESS);
+  ReadDataRecord(index / ENTRIES_PER_RECORD, dirRecord_.data());
+  std::memcpy(dirRecord_.data() + TCpmDirEntry::SIZE * (index % ENTRIES_PER_RECORD), entry.Bytes.data(), TCpmDirEntry::SIZE);
+  WriteDataRecord(index / ENTRIES_PER_RECORD, dirRecord_.data());
+  directory_[static_cast<size_t>(index)] = entry;
+}
+
+void TCpmDiskDrive::ReadDirectory() {
+  fileList_.Clear();
+  for (int index = 0; index < TDiskDrive::DirEntryCount(); ++index) {
+    ReadDirEntry(index, directory_[static_cast<size_t>(index)]);
+    fileList_.AddDirEntry(directory_[static_cast<size_t>(index)]);
+  }
+}
+
+void TCpmDiskDrive::CopyFileListTo(TCpmDiskFileInfoList* dest) const {
+  if (!dest) return;
+  if (fileList_.Count() == 0)
+    dest->Clear();
+  else
+    dest->Assign(fileList_);
+}
+
+std::vector<int> TCpmDiskDrive::FileEntries(const std::string& name, int user) {
+  CheckCpmUser(user);
+  std::vector<int> entries;
+  for (int index = 0; index < TDiskDrive::DirEntryCount(); ++index) {
+    const TCpmDirEntry& entry = directory_[static_cast<size_t>(index)];
+    if (entry.User() == user && SameCpmName(entry.FileName(), name)) entries.push_back(index);
+  }
+  return entries;
+}
+
+bool TCpmDiskDrive::FileExists(const std::string& name, int user) { return !FileEntries(name, user).empty(); }
+
+void TCpmDiskDrive::DeleteFile(const std::string& name, int user) {
+  const std::vector<int> entries = FileEntries(name, user);
+  if (entries.empty()) return;
+  TDirectoryChange change(*this);
+  for (const int index : entries) change.Write(index, TCpmDirEntry::Free());
+  // The bitmap is rebuilt from the entries that remain, so a block is freed
+  // only when no other entry still names it.
+  change.Commit();
+}
+
+int TCpmDiskDrive::SetFileAttributes(const std::string& name, int user, std::uint8_t attributes, int newUser) {
+  CheckCpmUser(user);
+  CheckCpmUser(newUser);
+  const std::vector<int> entries = FileEntries(name, user);
+  if (entries.empty()) throw ECpmDiskError("The file \"" + name + "\" does not exist!");
+  if (newUser != user && FileExists(name, newUser))
+    throw ECpmDiskError("A file named \"" + name + "\" already exists in user area " + std::to_string(newUser) + "!");
+  const std::string storedName = directory_[static_cast<size_t>(entries.front())].FileName();
+  TDirectoryChange change(*this);
+  for (const int index : entries) {
+    TCpmDirEntry entry = directory_[static_cast<size_t>(index)];
+    entry.SetAttributes(attributes);
+    entry.Bytes[0] = static_cast<std::uint8_t>(newUser);
+    change.Write(index, entry);
+  }
+  change.Commit();
+  return fileList_.IndexOf(TCpmDiskFileInfo::MakeKey(storedName, newUser));
+}
+
+int TCpmDiskDrive::RenameFile(const std::string& oldName, const std::string& newName, int user) {
+  CheckCpmUser(user);
+  const std::vector<int> entries = FileEntries(oldName, user);
+  if (entries.empty()) throw ECpmDiskError("The file \"" + oldName + "\" does not exist!");
+  const std::string storedName = CheckCpmFileName(newName);
+  if (FileExists(storedName, user)) throw ECpmDiskError("The file \"" + storedName + "\" already exists!");
+  TDirectoryChange change(*this);
+  for (const int index : entries) {
+    TCpmDirEntry entry = directory_[static_cast<size_t>(index)];
+    entry.SetName(storedName, true);
+    change.Write(index, entry);
+  }
+  change.Commit();
+  return fileList_.IndexOf(TCpmDiskFileInfo::MakeKey(storedName, user));
+}
+
+void TCpmDiskDrive::ExportFile(const std::string& name, int user, bool textMode, TStream& stream) {
+  std::vector<int> entries = FileEntries(name, user);
+  if (entries.empty())
+    throw ECpmDiskError("Unable to locate file \"" + name + "\" in user area " + std::to_string(user) + "!");
+  // Extents in ascending order; entries of equal number stay in directory order.
+  std::stable_sort(entries.begin(), entries.end(), [this](int a, int b) {
+    return directory_[static_cast<size_t>(a)].ExtentNumber() < directory_[static_cast<size_t>(b)].ExtentNumber();
+  });
+  std::array<std::uint8_t, RECORD_SIZE> record{};
+  for (const int index : entries) {
+    const TCpmDirEntry& entry = directory_[static_cast<size_t>(index)];
+    // One entry maps at most 128 records, whatever a damaged RC claims.
+    const int records = std::min<int>(entry.RecordCount(), TCpmDirEntry::MAX_RECORDS);
+    int taken = 0;
+    for (int i = 0; i < TCpmDirEntry::POINTER_COUNT && taken < records; ++i) {
+      const std::uint16_t block = entry.Pointer(i);
+      if (block == 0) continue;
+      if (block >= TCpmDiskFileInfoList::FIRST_BLOCK_PAST_DISK)
+        throw EDiskError("Directory entry " + std::to_string(index) + " of \"" + name + "\" names block " +
+                             std::to_string(block) + ", which lies beyond the end of the disk!",
+                         DISK_ERROR_BAD_ADDRESS);
+      for (int r = 0; r < RECORDS_PER_BLOCK && taken < records; ++r, ++taken) {
+        ReadDataRecord(block * RECORDS_PER_BLOCK + r, record.data());
+        std::int64_t count = RECORD_SIZE;
+        bool endOfText = false;
+        if (textMode) {
+          const auto eof = std::find(record.begin(), record.end(), 0x1A);
+          endOfText = eof != record.end();
+          count = eof - record.begin();
+        }
+        if (count > 0 && stream.Write(record.data(), count) != count)
+          throw ECpmDiskError("Unable to save data read from CPM file to stream!");
+        if (endOfText) return;
+      }
+    }
+  }
+}
+
+std::int64_t TCpmDiskDrive::ImportFile(const std::string& name, TStream& stream, std::int64_t size, int& index, int user,
+                                       std::uint8_t fillByte) {
+  index = -1;
+  CheckCpmUser(user);
+  const std::string storedName = CheckCpmFileName(name);
+  if (FileExists(storedName, user))
+    throw ECpmDiskError("A file named \"" + storedName + "\" already exists in user area " + std::to_string(user) + "!");
+  if (size <= 0) return 0;
+
+  // Room for the whole file is checked before anything is written.
+  const std::int64_t records = (size + RECORD_SIZE - 1) / RECORD_SIZE;
+  const std::int64_t blocks = (records + RECORDS_PER_BLOCK - 1) / RECORDS_PER_BLOCK;
+  const std::int64_t extents = (records + TCpmDirEntry::MAX_RECORDS - 1) / TCpmDirEntry::MAX_RECORDS;
+  std::vector<int> freeEntries;
+  for (int i = 0; i < TDiskDrive::DirEntryCount(); ++i)
+    if (directory_[static_cast<size_t>(i)].IsFree()) freeEntries.push_back(i);
+  if (static_cast<std::int64_t>(freeEntries.size()) < extents)
+    throw ECpmDiskError("Copy to CPM file failed, all available directory entries are used!");
+  if (fileList_.Allocation().FreeCount() < blocks)
+    throw ECpmDiskError("Unable to write CPM file, not enough free space remaining!");
+
+  TDirectoryChange change(*this);
+  TCpmDiskAllocationList allocation = fileList_.Allocation();
+  std::vector<std::uint8_t> blockData(static_cast<size_t>(RECORDS_PER_BLOCK * RECORD_SIZE));
+  std::int64_t written = 0;
+  bool streamEnded = false;
+  for (int extent = 0; written < size && !streamEnded; ++extent) {
+    TCpmDirEntry entry;
+    entry.SetName(storedName, false);
+    entry.Bytes[0] = static_cast<std::uint8_t>(user);
+    entry.Bytes[12] = static_cast<std::uint8_t>(extent & 31);
+    entry.Bytes[14] = static_cast<std::uint8_t>((extent >> 5) & 15);
+    int recordCount = 0;
+    for (int pointer = 0; pointer < TCpmDirEntry::POINTER_COUNT && written < size && !streamEnded; ++pointer) {
+      // Gather the block's records first, so no block is taken for data that
+      // never arrives.
+      int blockRecords = 0;
+      while (blockRecords < RECORDS_PER_BLOCK && written < size) {
+        std::uint8_t* record = blockData.data() + blockRecords * RECORD_SIZE;
+        const std::int64_t wanted = std::min<std::int64_t>(RECORD_SIZE, size - written);
+        const std::int64_t got = stream.Read(record, wanted);
+        if (got <= 0) {
+          streamEnded = true;
+          break;
+        }
+        std::memset(record + got, fillByte, static_cast<size_t>(RECORD_SIZE - got));
+        ++blockRecords;
+        written += RECORD_SIZE;
+        if (got < wanted) {
+          streamEnded = true;
+          break;
+        }
+      }
+      if (blockRecords == 0) break;
+      const std::uint16_t block = allocation.AllocateBlock();
+      if (block == TCpmDiskAllocationList::NO_BLOCK || block >= TCpmDiskFileInfoList::FIRST_BLOCK_PAST_DISK)
+        throw ECpmDiskError("Unable to write CPM file, not enough free space remaining!");
+      for (int r = 0; r < blockRecords; ++r)
+        WriteDataRecord(block * RECORDS_PER_BLOCK + r, blockData.data() + r * RECORD_SIZE);
+      entry.SetPointer(pointer, block);
+      recordCount += blockRecords;
+    }
+    if (recordCount == 0) break;
+    entry.Bytes[15] = static_cast<std::uint8_t>(recordCount);
+    change.Write(freeEntries[static_cast<size_t>(extent)], entry);
+  }
+  change.Commit();
+  index = fileList_.IndexOf(TCpmDiskFileInfo::MakeKey(storedName, user));
+  return written;
+}

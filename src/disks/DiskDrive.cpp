@@ -1,0 +1,94 @@
+#include "DiskDrive.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "DiskPack.h"
+
+TDiskDrive::TDiskDrive(const std::filesystem::path& fileName, int diskIndex) : fileName_(fileName), diskIndex_(diskIndex) {
+  try {
+    if (diskIndex < 0) {
+      stream_ = std::make_unique<TFileStream>(fileName, TFileStream::TMode::OpenReadWrite);
+    } else {
+      auto pack = std::make_unique<TDiskPack>(fileName);
+      pack->SelectDisk(diskIndex);
+      stream_ = std::move(pack);
+    }
+    // Only whole records count; a longer file has its first 8192 reachable.
+    const std::int64_t records = std::min<std::int64_t>(stream_->GetSize() / SECTOR_SIZE, RECORD_COUNT);
+    cache_ = std::make_unique<TStreamCache>(*stream_, 0, static_cast<std::int32_t>(records), SECTOR_SIZE, CACHE_RECORDS);
+  } catch (const std::exception&) {
+    throw EDiskError("Selected disk is bad!", DISK_ERROR_NO_DISK);
+  }
+}
+
+TDiskDrive::~TDiskDrive() {
+  cache_.reset();
+  stream_.reset();
+}
+
+void TDiskDrive::CheckTrackSector() const {
+  if (Sector >= SECTORS_PER_TRACK)
+    throw EDiskError("Invalid track sector (" + std::to_string(Sector) + ")!", DISK_ERROR_BAD_ADDRESS);
+  if (Track >= TRACK_COUNT) throw EDiskError("Invalid disk track (" + std::to_string(Track) + ")!", DISK_ERROR_BAD_ADDRESS);
+}
+
+void TDiskDrive::ReadRecord(int record, std::uint8_t* buffer) {
+  const std::uint8_t* data = cache_->ReadRecord(record);
+  if (!data) throw EDiskError("Read from disk failed!", DISK_ERROR_READ);
+  std::memcpy(buffer, data, SECTOR_SIZE);
+}
+
+void TDiskDrive::WriteRecord(int record, const std::uint8_t* buffer) {
+  if (cache_->WriteRecord(record, buffer) != TStreamCache::WRITE_OK)
+    throw EDiskError("Write to disk failed!", DISK_ERROR_WRITE);
+}
+
+void TDiskDrive::ReadSector(void* buffer) {
+  CheckTrackSector();
+  ReadRecord(RecordIndex(Sector), static_cast<std::uint8_t*>(buffer));
+}
+
+void TDiskDrive::WriteSector(const void* buffer) {
+  CheckTrackSector();
+  WriteRecord(RecordIndex(Sector), static_cast<const std::uint8_t*>(buffer));
+}
+
+void TDiskDrive::ReadBlock(void* buffer) {
+  CheckTrackSector();
+  const int first = RecordIndex(Sector & 0xFFF0);
+  auto* bytes = static_cast<std::uint8_t*>(buffer);
+  for (int i = 0; i < SECTORS_PER_BLOCK; ++i) ReadRecord(first + i, bytes + i * SECTOR_SIZE);
+}
+
+void TDiskDrive::WriteBlock(const void* buffer) {
+  CheckTrackSector();
+  const int first = RecordIndex(Sector & 0xFFF0);
+  const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+  for (int i = 0; i < SECTORS_PER_BLOCK; ++i) WriteRecord(first + i, bytes + i * SECTOR_SIZE);
+}
+
+void TDiskDrive::ReadBlock(std::uint16_t track, std::uint16_t sector, void* buffer) {
+  Track = track;
+  Sector = sector;
+  ReadBlock(buffer);
+}
+
+void TDiskDrive::WriteBlock(std::uint16_t track, std::uint16_t sector, const void* buffer) {
+  Track = track;
+  Sector = sector;
+  WriteBlock(buffer);
+}
+
+void TDiskDrive::FormatDriveFile(const std::filesystem::path& fileName) {
+  const char* failure = "Unable to format the virtual drive, the drive could not be written to!";
+  try {
+    TReplacingFile target(fileName);
+    const std::vector<std::uint8_t> blank(static_cast<size_t>(DISK_SIZE), 0xE5);
+    if (target.Stream().Write(blank.data(), DISK_SIZE) != DISK_SIZE) throw EStreamError(failure);
+    target.Commit();
+  } catch (const EStreamError&) {
+    throw EEmulatorError(failure);
+  }
+}

@@ -1,0 +1,76 @@
+// One emulated drive of 256 tracks x 32 sectors x 128 bytes (1 MiB) over a disk
+// image file (".cpmdsk") or one disk of a disk pack. Transfers single sectors
+// for the disk controller and the CP/M file system, and whole 2 KiB blocks (half
+// tracks) for remote disk access.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "DiskError.h"
+#include "DiskStream.h"
+#include "StreamCache.h"
+
+class TDiskDrive {
+ public:
+  static constexpr int SECTOR_SIZE = 128;
+  static constexpr int SECTORS_PER_TRACK = 32;
+  static constexpr int TRACK_COUNT = 256;
+  static constexpr int RECORD_COUNT = SECTORS_PER_TRACK * TRACK_COUNT;  // 8192
+  static constexpr std::int64_t DISK_SIZE = static_cast<std::int64_t>(RECORD_COUNT) * SECTOR_SIZE;
+  static constexpr int CACHE_RECORDS = 64;
+  static constexpr int SECTORS_PER_BLOCK = 16;
+
+  // Constants of the disk layout.
+  static constexpr int BlockSize() { return 2048; }
+  static constexpr int BlockCount() { return 512; }
+  static constexpr int DirEntryCount() { return 256; }
+
+  // Opens fileName as an image file (diskIndex < 0) or disk diskIndex of a disk
+  // pack. Any failure raises EDiskError code 1 "Selected disk is bad!".
+  TDiskDrive(const std::filesystem::path& fileName, int diskIndex = -1);
+  ~TDiskDrive();
+  TDiskDrive(const TDiskDrive&) = delete;
+  TDiskDrive& operator=(const TDiskDrive&) = delete;
+
+  // Position of the next transfer.
+  std::uint16_t Sector = 0;
+  std::uint16_t Track = 0;
+  std::uint16_t SectorsPerTrack() const { return SECTORS_PER_TRACK; }
+  std::uint16_t TrackCount() const { return TRACK_COUNT; }
+
+  const std::filesystem::path& FileName() const { return fileName_; }
+  int DiskIndex() const { return diskIndex_; }
+
+  // Raises EDiskError code 2 when Sector >= 32 (tested first) or Track >= 256.
+  void CheckTrackSector() const;
+  // One 128-byte sector at Track/Sector; code 4 or 8 when the disk fails.
+  void ReadSector(void* buffer);
+  void WriteSector(const void* buffer);
+  // The 2 KiB block (16 sectors, 0-15 or 16-31) of Track that holds Sector.
+  void ReadBlock(void* buffer);
+  void WriteBlock(const void* buffer);
+  // The same, addressed directly (for a server working on raw blocks).
+  void ReadBlock(std::uint16_t track, std::uint16_t sector, void* buffer);
+  void WriteBlock(std::uint16_t track, std::uint16_t sector, const void* buffer);
+
+  // Forgets the cached records, so the next read sees what other writers of
+  // the same file (another drive, a remote client) have put there.
+  void DiscardCache() { cache_->Invalidate(); }
+
+  // Replaces fileName by a freshly formatted image (1 MiB of E5h). The old file
+  // stays as it was when the new one cannot be written completely.
+  static void FormatDriveFile(const std::filesystem::path& fileName);
+
+ private:
+  int RecordIndex(int sector) const { return Track * SECTORS_PER_TRACK + sector; }
+  void ReadRecord(int record, std::uint8_t* buffer);
+  void WriteRecord(int record, const std::uint8_t* buffer);
+
+  std::filesystem::path fileName_;
+  int diskIndex_;
+  std::unique_ptr<TStream> stream_;
+  std::unique_ptr<TStreamCache> cache_;
+};

@@ -1,0 +1,350 @@
+// The emulated Z80 processor: 64 KiB of memory, the register file, the interrupt
+// state and the instruction decoder. It knows nothing of any device; IN and OUT
+// reach the outside world through OnPortRead and OnPortWrite, interrupts through
+// the two polls.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+class TCpuEmu;
+
+// Port input: the handler sets DataByte.
+using TCpuPortReadProc = std::function<void(TCpuEmu& Sender, uint16_t Port, uint8_t& DataByte)>;
+using TCpuPortWriteProc = std::function<void(TCpuEmu& Sender, uint16_t Port, uint8_t DataByte)>;
+using TCpuCheckForNonMaskIrqProc = std::function<void(TCpuEmu& Sender, bool& IsIrq)>;
+using TCpuCheckForInterruptProc = std::function<void(TCpuEmu& Sender, bool& IsIrq, uint8_t& Vector)>;
+using TCpuEndOFInterruptProc = std::function<void(TCpuEmu& Sender)>;
+using TCpuOpcodeDoneProc = std::function<void(TCpuEmu& Sender)>;
+
+// Register-file codes. A pair is held high byte first at the even code (AF is A=7, F=6).
+// The alternate set sits 16 codes above the main set.
+enum TCpuRegisterCode : uint8_t {
+  RegB = 0, RegC = 1, RegD = 2, RegE = 3, RegH = 4, RegL = 5, RegF = 6, RegA = 7,
+  RegSPH = 8, RegSPL = 9, RegIXH = 10, RegIXL = 11, RegIYH = 12, RegIYL = 13, RegPCH = 14, RegPCL = 15,
+  RegAltB = 16, RegAltC = 17, RegAltD = 18, RegAltE = 19, RegAltH = 20, RegAltL = 21, RegAltF = 22, RegAltA = 23,
+  RegR = 24, RegI = 25,
+};
+
+// Bits of F.
+enum TCpuFlag : uint8_t {
+  FlagC = 0x01, FlagN = 0x02, FlagPV = 0x04, Flag3 = 0x08, FlagH = 0x10, Flag5 = 0x20, FlagZ = 0x40, FlagS = 0x80,
+};
+
+// Bits of CpuState. Bits 0-1 hold the interrupt-mode field: 0 after IM 0, 1 after ED 4E/6E,
+// 2 after IM 1, 3 after IM 2.
+enum TCpuStateBit : uint8_t {
+  CpuStateModeMask = 0x03,
+  CpuStateIrqBlock = 0x10,  // no interrupt before the next instruction (EI, DI, DD, FD)
+  CpuStateIff1 = 0x20,
+  CpuStateIff2 = 0x40,
+  CpuStateHalted = 0x80,
+};
+
+class TCpuEmu final {
+ public:
+  using THandler = void (TCpuEmu::*)();
+
+  TCpuEmu();
+  TCpuEmu(const TCpuEmu&) = delete;
+  TCpuEmu& operator=(const TCpuEmu&) = delete;
+  virtual ~TCpuEmu() = default;
+
+  // Events; all start unassigned.
+  TCpuPortReadProc OnPortRead;
+  TCpuPortWriteProc OnPortWrite;
+  TCpuCheckForNonMaskIrqProc OnCheckForNonMaskIrq;
+  TCpuCheckForInterruptProc OnCheckForInterrupt;
+  TCpuEndOFInterruptProc OnEndOFInterrupt;
+  TCpuOpcodeDoneProc OnOpcodeDone;
+
+  uint8_t Memory[65536];
+  uint8_t Registers[32];
+  uint16_t InstructionPC = 0;   // PC at the start of the instruction being (or last) executed
+  uint16_t CurrentPC = 0;       // PC after the last executed instruction
+  uint64_t InstructionCount = 0;
+  uint8_t Opcode = 0;           // the opcode byte being executed (after CB or ED for those groups)
+  uint8_t IndexPrefix = 0;      // bit 1: DD (IX) in force; bit 0: FD (IY) in force
+  // Scratch bytes of the handlers; no meaning between instructions.
+  uint8_t WorkAddressHigh = 0, WorkAddressLow = 0, WorkByte1 = 0, WorkByte2 = 0;
+  uint8_t CpuState = 0;
+  THandler OpcodeHandlers[32];  // the decode table, filled by InitOpcodeTable
+
+  // Register properties.
+  uint8_t GetRegisterA() const { return Registers[RegA]; }
+  uint8_t GetRegisterB() const { return Registers[RegB]; }
+  uint8_t GetRegisterC() const { return Registers[RegC]; }
+  uint8_t GetRegisterD() const { return Registers[RegD]; }
+  uint8_t GetRegisterE() const { return Registers[RegE]; }
+  uint8_t GetRegisterH() const { return Registers[RegH]; }
+  uint8_t GetRegisterL() const { return Registers[RegL]; }
+  uint8_t GetStatusFlags() const { return Registers[RegF]; }
+  uint8_t GetRegisterR() const { return Registers[RegR]; }
+  uint8_t GetRegisterI() const { return Registers[RegI]; }
+  uint8_t GetRegisterIXH() const { return Registers[RegIXH]; }
+  uint8_t GetRegisterIXL() const { return Registers[RegIXL]; }
+  uint8_t GetRegisterIYH() const { return Registers[RegIYH]; }
+  uint8_t GetRegisterIYL() const { return Registers[RegIYL]; }
+  uint8_t GetRegisterPCH() const { return Registers[RegPCH]; }
+  uint8_t GetRegisterPCL() const { return Registers[RegPCL]; }
+  uint8_t GetRegisterSPH() const { return Registers[RegSPH]; }
+  uint8_t GetRegisterSPL() const { return Registers[RegSPL]; }
+  uint8_t GetExRegisterA() const { return Registers[RegAltA]; }
+  uint8_t GetExStatusFlags() const { return Registers[RegAltF]; }
+  uint8_t GetExRegisterB() const { return Registers[RegAltB]; }
+  uint8_t GetExRegisterC() const { return Registers[RegAltC]; }
+  uint8_t GetExRegisterD() const { return Registers[RegAltD]; }
+  uint8_t GetExRegisterE() const { return Registers[RegAltE]; }
+  uint8_t GetExRegisterH() const { return Registers[RegAltH]; }
+  uint8_t GetExRegisterL() const { return Registers[RegAltL]; }
+
+  void SetRegisterA(uint8_t v) { Registers[RegA] = v; }
+  void SetRegisterB(uint8_t v) { Registers[RegB] = v; }
+  void SetRegisterC(uint8_t v) { Registers[RegC] = v; }
+  void SetRegisterD(uint8_t v) { Registers[RegD] = v; }
+  void SetRegisterE(uint8_t v) { Registers[RegE] = v; }
+  void SetRegisterH(uint8_t v) { Registers[RegH] = v; }
+  void SetRegisterL(uint8_t v) { Registers[RegL] = v; }
+  void SetStatusFlags(uint8_t v) { Registers[RegF] = v; }
+  void SetRegisterR(uint8_t v) { Registers[RegR] = v; }
+  void SetRegisterI(uint8_t v) { Registers[RegI] = v; }
+  void SetRegisterIXH(uint8_t v) { Registers[RegIXH] = v; }
+  void SetRegisterIXL(uint8_t v) { Registers[RegIXL] = v; }
+  void SetRegisterIYH(uint8_t v) { Registers[RegIYH] = v; }
+  void SetRegisterIYL(uint8_t v) { Registers[RegIYL] = v; }
+  // Setting a PC byte also moves CurrentPC, so the run loop sees the new PC.
+  void SetRegisterPCH(uint8_t v) { Registers[RegPCH] = v; CurrentPC = GetPC(); }
+  void SetRegisterPCL(uint8_t v) { Registers[RegPCL] = v; CurrentPC = GetPC(); }
+  void SetRegisterSPH(uint8_t v) { Registers[RegSPH] = v; }
+  void SetRegisterSPL(uint8_t v) { Registers[RegSPL] = v; }
+  void SetExRegisterA(uint8_t v) { Registers[RegAltA] = v; }
+  void SetExStatusFlags(uint8_t v) { Registers[RegAltF] = v; }
+  void SetExRegisterB(uint8_t v) { Registers[RegAltB] = v; }
+  void SetExRegisterC(uint8_t v) { Registers[RegAltC] = v; }
+  void SetExRegisterD(uint8_t v) { Registers[RegAltD] = v; }
+  void SetExRegisterE(uint8_t v) { Registers[RegAltE] = v; }
+  void SetExRegisterH(uint8_t v) { Registers[RegAltH] = v; }
+  void SetExRegisterL(uint8_t v) { Registers[RegAltL] = v; }
+
+  // 16-bit views of a register pair by the code of its high byte (RegB, RegD, RegH,
+  // RegSPH, RegIXH, RegIYH, RegPCH, RegAltB, ...). Conveniences for callers and tests.
+  uint16_t GetPair(uint8_t highCode) const {
+    return static_cast<uint16_t>(Registers[highCode] << 8 | Registers[highCode + 1]);
+  }
+  void SetPair(uint8_t highCode, uint16_t value) {
+    Registers[highCode] = static_cast<uint8_t>(value >> 8);
+    Registers[highCode + 1] = static_cast<uint8_t>(value);
+  }
+  uint16_t GetPC() const { return GetPair(RegPCH); }
+
+  // Operations called from the processor's own handlers.
+  virtual void PortRead(uint8_t Hi, uint8_t Lo, uint8_t& Data);
+  virtual void PortWrite(uint8_t Hi, uint8_t Lo, uint8_t Data);
+  virtual bool CheckForNonMaskIrq();
+  virtual bool CheckForInterrupt(uint8_t& Vector);
+  virtual void EndOfInterrupt();
+  virtual uint8_t FetchByte();
+  virtual void PushWord(uint8_t Hi, uint8_t Lo);
+  virtual void PopWord(uint8_t& Hi, uint8_t& Lo);
+
+  // All registers $FF, I = R = 0, PC = StartPC, interrupts off; memory untouched.
+  void Reset(uint16_t StartPC);
+  // Copies Count bytes into / out of memory from Address on, wrapping at 64 KiB.
+  void LoadMemory(uint16_t Address, uint16_t Count, const void* Buffer);
+  void SaveMemory(uint16_t Address, uint16_t Count, void* Buffer) const;
+  void WriteByte(uint16_t Address, uint8_t Value) { Memory[Address] = Value; }
+  uint8_t ReadByte(uint16_t Address) const { return Memory[Address]; }
+  // Executes exactly one instruction with all its prefixes.
+  void ExecuteInstruction();
+  // Runs up to Count instructions, exactly as that many ExecuteInstruction calls
+  // would, and stops early after an instruction that leaves CurrentPC equal to
+  // BreakPoint (a negative BreakPoint never matches). Returns the number executed.
+  uint64_t ExecuteInstructions(uint64_t Count, int32_t BreakPoint = -1);
+  // Clears memory, fills the decode table and resets to 0.
+  void InitOpcodeTable();
+
+  // Bit helpers over the two mask tables.
+  static void SetFlagBit(uint8_t& Value, unsigned Bit) { Value |= SetMasks[Bit & 7]; }
+  static void ClearFlagBit(uint8_t& Value, unsigned Bit) { Value &= ClearMasks[Bit & 7]; }
+  static bool TestBit(uint8_t Value, unsigned Bit) { return (Value & SetMasks[Bit & 7]) != 0; }
+
+  // Arithmetic and flag helpers. Add8 and Sub8 take the carry-in from the F they are given.
+  static uint8_t Add8(uint8_t First, uint8_t Second, uint8_t& F);
+  static uint8_t Sub8(uint8_t First, uint8_t Second, uint8_t& F);
+  static void SetLogicFlags(uint8_t Value, bool HFlag, uint8_t& F);
+  static void SetParityFlag(uint8_t Value, uint8_t& F);
+  void CopyUndocFlags(uint8_t Value) { Registers[RegF] = (Registers[RegF] & ~(Flag3 | Flag5)) | (Value & (Flag3 | Flag5)); }
+  static void DecimalAdjust(uint8_t& A, uint8_t& F);
+
+  static constexpr uint8_t SetMasks[8] = {0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x80};
+  static constexpr uint8_t ClearMasks[8] = {0xFE, 0xFD, 0xFB, 0xF7, 0xEF, 0xDF, 0xBF, 0x7F};
+
+  // Decode table entries. Entries 4-7 are never reached (opcode shr 6 is 0 to 3).
+  void DecodeQuadrant0();
+  void OpLoad8OrHalt();
+  void DecodeQuadrant2();
+  void DecodeQuadrant3();
+  void NoOperation() {}
+  void OpRelJumps();
+  void OpLoad16Add16();
+  void OpIndirectLoad();
+  void OpIncDec16();
+  void OpInc8();
+  void OpDec8();
+  void OpLoadImm8();
+  void OpAccumulatorOps();
+  void AluAdd();
+  void AluAdc();
+  void AluSub();
+  void AluSbc();
+  void AluAnd();
+  void AluXor();
+  void AluOr();
+  void AluCp();
+  void OpRetCond();
+  void OpPopMisc();
+  void OpJumpCond();
+  void OpJumpMisc();
+  void OpCallCond();
+  void OpPushCallPrefix();
+  void OpAluImm();
+  void OpRestart();
+
+ private:
+  // The opcode that a handler decodes: a compile-time constant on the dispatch of
+  // the execution cycle, so each opcode's field decoding folds away, or the current
+  // Opcode when a handler is called through the decode table.
+  // Unprefixed: known to run with no DD or FD prefix pending, so the index
+  // mapping folds away too.
+  template <uint8_t N, bool NoPrefix>
+  struct TFixedOpcode {
+    static constexpr bool Unprefixed = NoPrefix;
+    static constexpr uint8_t Value() { return N; }
+  };
+  struct TCurrentOpcode {
+    static constexpr bool Unprefixed = false;
+    uint8_t Code;
+    uint8_t Value() const { return Code; }
+  };
+
+  // The cycle's working copy of PC, R and the instruction count. It stays in host
+  // registers while instructions run and is written back to the fields before
+  // anything outside the handlers can look (an event, the end of a call).
+  // R counts freely in R and RBit7 keeps the bit that counting never changes.
+  struct TCycle {
+    uint16_t PC;
+    uint16_t InstrPC;
+    uint8_t R;
+    uint8_t RBit7;
+    uint64_t Count;
+  };
+  TCycle LoadCycle() const {
+    return {GetPC(), InstructionPC, Registers[RegR], static_cast<uint8_t>(Registers[RegR] & 0x80), InstructionCount};
+  }
+  static uint8_t RefreshValue(const TCycle& c) { return static_cast<uint8_t>(c.RBit7 | (c.R & 0x7F)); }
+  void StoreCycle(const TCycle& c) {
+    SetPair(RegPCH, c.PC);
+    InstructionPC = c.InstrPC;
+    Registers[RegR] = RefreshValue(c);
+    InstructionCount = c.Count;
+  }
+  uint8_t Fetch(TCycle& c) { return Memory[c.PC++]; }
+  uint16_t FetchWord(TCycle& c) {
+    const uint8_t low = Fetch(c);
+    return static_cast<uint16_t>(Fetch(c) << 8 | low);
+  }
+  static void IncrementRefresh(TCycle& c) { ++c.R; }
+  void PushPC(const TCycle& c) { PushWord(static_cast<uint8_t>(c.PC >> 8), static_cast<uint8_t>(c.PC)); }
+  void PopPC(TCycle& c) {
+    uint8_t high, low;
+    PopWord(high, low);
+    c.PC = static_cast<uint16_t>(high << 8 | low);
+  }
+  // Port access from a handler, with the working state visible to the event.
+  void PortReadFrom(TCycle& c, uint8_t Hi, uint8_t Lo, uint8_t& Data);
+  void PortWriteFrom(TCycle& c, uint8_t Hi, uint8_t Lo, uint8_t Data);
+
+  template <uint8_t N, bool NoPrefix>
+  void DispatchOpcode(TCycle& c);
+  template <class TOp>
+  uint8_t MapIndex(TOp op, uint8_t code) const;
+  template <class TOp>
+  uint16_t IndexedAddress(TOp op, TCycle& c);
+  template <class TOp>
+  void EndPrefix(TOp op);
+  template <class TOp>
+  void DecodeQuadrant0(TOp op, TCycle& c);
+  template <class TOp>
+  void OpRelJumps(TOp op, TCycle& c);
+  template <class TOp>
+  void OpLoad16Add16(TOp op, TCycle& c);
+  template <class TOp>
+  void OpIndirectLoad(TOp op, TCycle& c);
+  template <class TOp>
+  void OpIncDec16(TOp op, TCycle& c);
+  template <class TOp>
+  void OpInc8(TOp op, TCycle& c);
+  template <class TOp>
+  void OpDec8(TOp op, TCycle& c);
+  template <class TOp>
+  void OpLoadImm8(TOp op, TCycle& c);
+  template <class TOp>
+  void OpAccumulatorOps(TOp op, TCycle& c);
+  template <class TOp>
+  void OpLoad8OrHalt(TOp op, TCycle& c);
+  template <class TOp>
+  void DecodeQuadrant2(TOp op, TCycle& c);
+  template <class TOp>
+  void DecodeQuadrant3(TOp op, TCycle& c);
+  template <class TOp>
+  void OpRetCond(TOp op, TCycle& c);
+  template <class TOp>
+  void OpPopMisc(TOp op, TCycle& c);
+  template <class TOp>
+  void OpJumpCond(TOp op, TCycle& c);
+  template <class TOp>
+  void OpJumpMisc(TOp op, TCycle& c);
+  template <class TOp>
+  void OpCallCond(TOp op, TCycle& c);
+  template <class TOp>
+  void OpPushCallPrefix(TOp op, TCycle& c);
+  template <class TOp>
+  void OpAluImm(TOp op, TCycle& c);
+  template <class TOp>
+  void OpRestart(TOp op, TCycle& c);
+
+  bool FetchOpcode(TCycle& c);
+  // The passes after a DD or FD prefix, up to the end of the instruction.
+  TCycle ExecutePrefixedPasses(TCycle c);
+  void FinishInstruction(TCycle& c);
+  bool AcceptInterrupt();
+  uint8_t MapIndexRegister(uint8_t code) const;
+  // Adds d as a signed byte to the pair High:Low, wrapping at 16 bits.
+  static void AddDisplacement(uint8_t& High, uint8_t& Low, uint8_t d);
+  uint16_t GetIndexedAddress(TCycle& c);
+  bool TestCondition(uint8_t cc) const;
+
+  // Second-level decoders after CB and ED.
+  // Out of line and by value, so that the cycle state of the caller stays in registers.
+  TCycle OpCbGroup(TCycle c);
+  void OpRotateShift(uint16_t address, uint8_t r);
+  void OpBitTest(uint16_t address, uint8_t r);
+  void OpBitResetSet(uint16_t address, uint8_t r, bool set);
+  TCycle OpEdGroup(TCycle c);
+  void DecodeEdQuadrant1(TCycle& c);
+  void OpInPortC(TCycle& c);
+  void OpOutPortC(TCycle& c);
+  void OpAdcSbc16();
+  void OpLoad16Mem(TCycle& c);
+  void OpNeg();
+  void OpRetnReti(TCycle& c);
+  void OpSetIm();
+  void OpEdMisc(TCycle& c);
+  void OpBlock(TCycle& c);
+  void AluOperation(uint8_t operation, uint8_t operand);
+
+  // True when an interrupt poll is assigned; saves asking two empty events per instruction.
+  bool InterruptPollsAssigned() const { return OnCheckForNonMaskIrq || OnCheckForInterrupt; }
+  bool PerInstructionEventsAssigned() const { return InterruptPollsAssigned() || OnOpcodeDone; }
+  uint64_t RunWithoutEvents(uint64_t Count, int32_t BreakPoint);
+};

@@ -1,0 +1,68 @@
+// Temporary folders and image helpers for the disk tests.
+#pragma once
+
+#include <sys/resource.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace disk_test {
+
+// A fresh folder of its own, removed with everything in it afterwards.
+class TTempDir {
+ public:
+  TTempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "korvel-disks-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+  }
+  ~TTempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  TTempDir(const TTempDir&) = delete;
+  TTempDir& operator=(const TTempDir&) = delete;
+
+  const std::filesystem::path& Path() const { return path_; }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+inline std::vector<unsigned char> ReadBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void WriteBytes(const std::filesystem::path& path, const std::vector<unsigned char>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// A byte pattern that differs from record to record and within each record.
+inline std::vector<unsigned char> Pattern(size_t size, unsigned seed = 1) {
+  std::vector<unsigned char> bytes(size);
+  unsigned value = seed * 2654435761u;
+  for (size_t i = 0; i < size; ++i) {
+    value = value * 1103515245u + 12345u;
+    bytes[i] = static_cast<unsigned char>(value >> 16);
+  }
+  return bytes;
+}
+
+// Lets files of this process grow to at most `bytes`; a write past that fails
+// (EFBIG) instead of raising SIGXFSZ. For death-test children only.
+inline void LimitFileSize(rlim_t bytes) {
+  std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit limit {bytes, bytes};
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+}  // namespace disk_test

@@ -1,0 +1,717 @@
+// The processor object: creation, reset, memory access, the execution cycle,
+// interrupt acceptance and HALT.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <stdexcept>
+#include <vector>
+
+#include "CpuTestFixture.h"
+
+namespace {
+
+// Interrupt sources for the tests: a maskable request stays pending until the
+// processor asks for it (it asks only when it accepts), an NMI may be delayed
+// by a number of polls.
+class InterruptTest : public CpuTest {
+ protected:
+  void RequestMaskable(uint8_t vector) {
+    MaskablePending = true;
+    Cpu->OnCheckForInterrupt = [this, vector](TCpuEmu&, bool& isIrq, uint8_t& v) {
+      if (MaskablePending) {
+        isIrq = true;
+        v = vector;
+        MaskablePending = false;
+      }
+    };
+  }
+
+  // The NMI is reported on the poll with this number (1 = the first poll).
+  void RequestNmiOnPoll(int poll) {
+    NmiPoll = poll;
+    Cpu->OnCheckForNonMaskIrq = [this](TCpuEmu&, bool& isIrq) {
+      ++NmiPolls;
+      if (NmiPolls == NmiPoll) isIrq = true;
+    };
+  }
+
+  void EnableInterrupts() { Cpu->CpuState |= CpuStateIff1 | CpuStateIff2; }
+  void SetMode(uint8_t field) { Cpu->CpuState = static_cast<uint8_t>((Cpu->CpuState & ~CpuStateModeMask) | field); }
+
+  bool MaskablePending = false;
+  int NmiPoll = 0;
+  int NmiPolls = 0;
+};
+
+}  // namespace
+
+TEST(CpuEmuObjectTest, CreationClearsMemoryAndResetsToZero) {
+  auto cpu = std::make_unique<TCpuEmu>();
+  for (int address = 0; address < 0x10000; ++address) ASSERT_EQ(cpu->Memory[address], 0) << address;
+  EXPECT_EQ(cpu->GetPC(), 0x0000);
+  EXPECT_EQ(cpu->GetPair(RegSPH), 0xFFFF);
+  EXPECT_EQ(cpu->InstructionCount, 0u);
+  EXPECT_EQ(cpu->CurrentPC, 0);
+  EXPECT_EQ(cpu->InstructionPC, 0);
+  EXPECT_EQ(cpu->CpuState, 0);
+  EXPECT_FALSE(cpu->OnPortRead);
+  EXPECT_FALSE(cpu->OnPortWrite);
+  EXPECT_FALSE(cpu->OnCheckForNonMaskIrq);
+  EXPECT_FALSE(cpu->OnCheckForInterrupt);
+  EXPECT_FALSE(cpu->OnEndOFInterrupt);
+  EXPECT_FALSE(cpu->OnOpcodeDone);
+}
+
+TEST_F(CpuTest, ResetSetsRegistersAndLeavesMemoryAlone) {
+  Exec({0x3E, 0x42});  // LD A,$42
+  Cpu->CpuState = CpuStateIff1 | CpuStateIff2 | CpuStateHalted | 3;
+  Cpu->Registers[RegI] = 0x12;
+  Cpu->Registers[RegR] = 0x34;
+  Mem(0x8000) = 0x5A;
+
+  Cpu->Reset(0x0103);
+
+  EXPECT_EQ(PC(), 0x0103);
+  EXPECT_EQ(Cpu->CurrentPC, 0x0103);
+  EXPECT_EQ(Cpu->InstructionPC, 0x0103);
+  EXPECT_EQ(Pair(RegSPH), 0xFFFF);
+  EXPECT_EQ(A(), 0xFF);
+  EXPECT_EQ(F(), 0xFF);
+  for (uint8_t code : {RegB, RegD, RegH, RegIXH, RegIYH, RegAltB, RegAltD, RegAltH}) EXPECT_EQ(Pair(code), 0xFFFF);
+  EXPECT_EQ(Reg(RegAltA), 0xFF);
+  EXPECT_EQ(Reg(RegAltF), 0xFF);
+  EXPECT_EQ(Reg(RegI), 0);
+  EXPECT_EQ(Reg(RegR), 0);
+  EXPECT_FALSE(Iff1());
+  EXPECT_FALSE(Iff2());
+  EXPECT_FALSE(Halted());
+  EXPECT_EQ(InterruptMode(), 0);
+  EXPECT_EQ(Cpu->CpuState, 0);
+  EXPECT_EQ(Cpu->IndexPrefix, 0);
+  EXPECT_EQ(Cpu->InstructionCount, 0u);
+  EXPECT_EQ(Mem(0x8000), 0x5A);
+  EXPECT_EQ(Mem(ProgramStart), 0x3E);
+}
+
+TEST_F(CpuTest, InitOpcodeTableClearsMemoryAndResetsToZero) {
+  Mem(0x1234) = 0x99;
+  SetPC(0x4000);
+  Cpu->InitOpcodeTable();
+  EXPECT_EQ(Mem(0x1234), 0);
+  EXPECT_EQ(PC(), 0);
+  Step();  // the table still decodes: a NOP at 0
+  EXPECT_EQ(PC(), 1);
+}
+
+TEST_F(CpuTest, LoadAndSaveMemoryWrapAtTheTop) {
+  const uint8_t bytes[] = {1, 2, 3, 4};
+  Cpu->LoadMemory(0xFFFE, 4, bytes);
+  EXPECT_EQ(Mem(0xFFFE), 1);
+  EXPECT_EQ(Mem(0xFFFF), 2);
+  EXPECT_EQ(Mem(0x0000), 3);
+  EXPECT_EQ(Mem(0x0001), 4);
+
+  uint8_t back[4] = {};
+  Cpu->SaveMemory(0xFFFE, 4, back);
+  EXPECT_EQ(back[0], 1);
+  EXPECT_EQ(back[1], 2);
+  EXPECT_EQ(back[2], 3);
+  EXPECT_EQ(back[3], 4);
+
+  const uint8_t other[] = {9, 9};
+  Cpu->LoadMemory(0x2000, 0, other);
+  EXPECT_EQ(Mem(0x2000), 0);
+  uint8_t untouched[2] = {7, 7};
+  Cpu->SaveMemory(0xFFFE, 0, untouched);
+  EXPECT_EQ(untouched[0], 7);
+
+  Cpu->WriteByte(0x3000, 0xAB);
+  EXPECT_EQ(Cpu->ReadByte(0x3000), 0xAB);
+  EXPECT_EQ(Mem(0x3000), 0xAB);
+}
+
+TEST_F(CpuTest, FetchAndExecutionWrapPcAtTheTop) {
+  Mem(0xFFFF) = 0x77;
+  SetPC(0xFFFF);
+  EXPECT_EQ(Cpu->FetchByte(), 0x77);
+  EXPECT_EQ(PC(), 0x0000);
+
+  Load(0xFFFF, {0x3E});  // LD A,n with n at $0000
+  Mem(0x0000) = 0x5C;
+  SetPC(0xFFFF);
+  Step();
+  EXPECT_EQ(A(), 0x5C);
+  EXPECT_EQ(PC(), 0x0001);
+  EXPECT_EQ(Cpu->CurrentPC, 0x0001);
+  EXPECT_EQ(Cpu->InstructionPC, 0xFFFF);
+}
+
+TEST_F(CpuTest, StackWrapsAtSixteenBits) {
+  SetPair(RegSPH, 0x0001);
+  SetPair(RegB, 0x1234);
+  Exec({0xC5});  // PUSH BC
+  EXPECT_EQ(Mem(0x0000), 0x12);
+  EXPECT_EQ(Mem(0xFFFF), 0x34);
+  EXPECT_EQ(Pair(RegSPH), 0xFFFF);
+
+  Exec({0xD1});  // POP DE
+  EXPECT_EQ(Pair(RegD), 0x1234);
+  EXPECT_EQ(Pair(RegSPH), 0x0001);
+}
+
+TEST_F(CpuTest, RefreshCountsSevenBitsAndKeepsBitSeven) {
+  Reg(RegR) = 0x7F;
+  Exec({0x00});
+  EXPECT_EQ(Reg(RegR), 0x00);
+  Reg(RegR) = 0xFF;
+  Exec({0x00});
+  EXPECT_EQ(Reg(RegR), 0x80);
+}
+
+TEST_F(CpuTest, RefreshAdvancesOncePerOpcodeByte) {
+  struct Case {
+    std::initializer_list<uint8_t> bytes;
+    int advance;
+  };
+  const Case cases[] = {
+      {{0x00}, 1},                    // NOP
+      {{0x3E, 0x12}, 1},              // LD A,n: an operand is no opcode byte
+      {{0xCB, 0x00}, 2},              // RLC B
+      {{0xED, 0x44}, 2},              // NEG
+      {{0xED, 0x00}, 2},              // ED no-operation
+      {{0xDD, 0x23}, 2},              // INC IX
+      {{0xDD, 0x7E, 0x01}, 2},        // LD A,(IX+1): the displacement is no opcode byte
+      {{0xDD, 0xCB, 0x01, 0x06}, 3},  // RLC (IX+1)
+      {{0xFD, 0xCB, 0x01, 0x46}, 3},  // BIT 0,(IY+1)
+      {{0xDD, 0xDD, 0xFD, 0x23}, 4},  // several prefixes
+  };
+  for (const Case& c : cases) {
+    Reg(RegR) = 0x10;
+    SetPair(RegIXH, 0x4000);
+    SetPair(RegIYH, 0x4000);
+    Exec(c.bytes);
+    EXPECT_EQ(Reg(RegR), 0x10 + c.advance) << "first byte " << std::hex << static_cast<int>(*c.bytes.begin());
+  }
+}
+
+TEST_F(CpuTest, EachCallCountsOneInstructionAndReportsIt) {
+  int done = 0;
+  Cpu->OnOpcodeDone = [&](TCpuEmu& sender) {
+    EXPECT_EQ(&sender, Cpu.get());
+    ++done;
+  };
+  SetPair(RegIXH, 0x4000);
+  Exec({0xDD, 0xCB, 0x02, 0x06});  // RLC (IX+2)
+  EXPECT_EQ(Cpu->InstructionCount, 1u);
+  EXPECT_EQ(done, 1);
+  EXPECT_EQ(PC(), ProgramStart + 4);
+  EXPECT_EQ(Cpu->InstructionPC, ProgramStart);
+  EXPECT_EQ(Cpu->CurrentPC, ProgramStart + 4);
+
+  Exec({0xDD, 0xDD, 0xFD, 0x21, 0x34, 0x12});  // LD IY,$1234 after three prefixes
+  EXPECT_EQ(Cpu->InstructionCount, 2u);
+  EXPECT_EQ(done, 2);
+
+  SetPair(RegB, 2);  // LDIR, two repetitions: one per call
+  SetPair(RegD, 0x5000);
+  SetPair(RegH, 0x6000);
+  Exec({0xED, 0xB0});
+  EXPECT_EQ(Cpu->InstructionCount, 3u);
+  Step();
+  EXPECT_EQ(Cpu->InstructionCount, 4u);
+  EXPECT_EQ(done, 4);
+}
+
+TEST_F(CpuTest, SettingAPcByteMovesCurrentPcOnly) {
+  Exec({0x00});
+  EXPECT_EQ(Cpu->InstructionPC, ProgramStart);
+  Cpu->SetRegisterPCH(0x12);
+  Cpu->SetRegisterPCL(0x34);
+  EXPECT_EQ(Cpu->CurrentPC, 0x1234);
+  EXPECT_EQ(Cpu->InstructionPC, ProgramStart);
+}
+
+TEST(CpuEmuPortTest, UnassignedPortEventsReadFfAndDiscardWrites) {
+  auto cpu = std::make_unique<TCpuEmu>();
+  const uint8_t program[] = {0x3E, 0x00, 0xDB, 0x10, 0xD3, 0x20, 0xED, 0x78};  // LD A,0; IN A,($10); OUT ($20),A; IN A,(C)
+  cpu->LoadMemory(0, sizeof program, program);
+  cpu->ExecuteInstruction();
+  cpu->ExecuteInstruction();
+  EXPECT_EQ(cpu->GetRegisterA(), 0xFF);
+  cpu->ExecuteInstruction();
+  cpu->SetRegisterA(0);
+  cpu->ExecuteInstruction();
+  EXPECT_EQ(cpu->GetRegisterA(), 0xFF);
+  EXPECT_EQ(cpu->GetPC(), 8);
+}
+
+TEST_F(CpuTest, PortEventsCarryTheSixteenBitPortAndTheSender) {
+  TCpuEmu* sender = nullptr;
+  Cpu->OnPortRead = [&](TCpuEmu& s, uint16_t port, uint8_t& data) {
+    sender = &s;
+    PortReads.push_back(port);
+    data = 0x9C;
+  };
+  A() = 0x12;
+  Exec({0xDB, 0xFE});  // IN A,($FE): A goes out on the high byte
+  ASSERT_EQ(PortReads.size(), 1u);
+  EXPECT_EQ(PortReads[0], 0x12FE);
+  EXPECT_EQ(A(), 0x9C);
+  EXPECT_EQ(sender, Cpu.get());
+
+  A() = 0x34;
+  Exec({0xD3, 0x56});  // OUT ($56),A
+  ASSERT_EQ(PortWrites.size(), 1u);
+  EXPECT_EQ(PortWrites[0], (TPortWrite{0x3456, 0x34}));
+}
+
+// ---- HALT ---------------------------------------------------------------------------
+
+TEST_F(InterruptTest, HaltWaitsOnItsOwnByteUntilAnInterrupt) {
+  Load(0x1000, {0x76});
+  SetPC(0x1000);
+  Reg(RegR) = 0;
+  Step();
+  EXPECT_EQ(PC(), 0x1000);
+  EXPECT_TRUE(Halted());
+  Step(2);  // HALT again: counted, R advanced, PC kept
+  EXPECT_EQ(PC(), 0x1000);
+  EXPECT_EQ(Cpu->InstructionCount, 3u);
+  EXPECT_EQ(Reg(RegR), 3);
+
+  EnableInterrupts();
+  SetMode(2);  // IM 1
+  SetPair(RegSPH, 0x8000);
+  RequestMaskable(0xFF);
+  Step();
+  EXPECT_FALSE(Halted());
+  EXPECT_EQ(Pair(RegSPH), 0x7FFE);
+  EXPECT_EQ(WordAt(0x7FFE), 0x1001);
+  EXPECT_EQ(PC(), 0x0039);  // the NOP at $0038 ran in the same call
+}
+
+TEST_F(InterruptTest, NmiWhileHaltedPushesTheAddressAfterHalt) {
+  Load(0x1000, {0x76});
+  SetPC(0x1000);
+  Step();
+  SetPair(RegSPH, 0x8000);
+  RequestNmiOnPoll(NmiPolls + 1);
+  Step();
+  EXPECT_FALSE(Halted());
+  EXPECT_EQ(WordAt(0x7FFE), 0x1001);
+  EXPECT_EQ(PC(), 0x0067);
+}
+
+// A prefix before HALT ends the instruction in the same call: PC stays on the
+// HALT byte and the processor waits there, as after a plain HALT.
+TEST_F(InterruptTest, PrefixedHaltEndsTheCallOnTheHaltByte) {
+  for (uint8_t prefix : {uint8_t{0xDD}, uint8_t{0xFD}}) {
+    Cpu->Reset(0x1000);
+    Load(0x1000, {prefix, 0x76});
+    // Guard against a call that never returns: more than a few interrupt polls in
+    // one call means the processor keeps executing HALT inside it.
+    int pollsThisCall = 0;
+    Cpu->OnCheckForNonMaskIrq = [&](TCpuEmu&, bool&) {
+      if (++pollsThisCall > 3) throw std::runtime_error("ExecuteInstruction loops on a prefixed HALT");
+    };
+    ASSERT_NO_THROW(Step()) << std::hex << static_cast<int>(prefix);
+    EXPECT_EQ(PC(), 0x1001) << std::hex << static_cast<int>(prefix);
+    EXPECT_EQ(Cpu->CurrentPC, 0x1001);
+    EXPECT_TRUE(Halted());
+    EXPECT_EQ(Cpu->IndexPrefix, 0);
+    EXPECT_EQ(Cpu->InstructionCount, 1u);
+
+    pollsThisCall = 0;
+    ASSERT_NO_THROW(Step());
+    EXPECT_EQ(PC(), 0x1001);
+    EXPECT_TRUE(Halted());
+    EXPECT_EQ(Cpu->InstructionCount, 2u);
+
+    Cpu->OnCheckForNonMaskIrq = nullptr;
+    EnableInterrupts();
+    SetMode(2);
+    SetPair(RegSPH, 0x8000);
+    RequestMaskable(0xFF);
+    Step();
+    EXPECT_FALSE(Halted());
+    EXPECT_EQ(WordAt(0x7FFE), 0x1002);
+  }
+}
+
+// ---- Maskable interrupts --------------------------------------------------------------
+
+TEST_F(InterruptTest, InstructionAfterEiRunsBeforeAPendingInterrupt) {
+  Load(ProgramStart, {0xED, 0x56, 0xFB, 0x00, 0x00});  // IM 1; EI; NOP; NOP
+  SetPC(ProgramStart);
+  SetPair(RegSPH, 0x8000);
+  Step();
+  EXPECT_EQ(InterruptMode(), 2);
+  RequestMaskable(0xFF);
+  Step();  // EI
+  EXPECT_TRUE(Iff1());
+  EXPECT_TRUE(Iff2());
+  EXPECT_TRUE(MaskablePending);
+  Step();  // the NOP after EI, not interrupted
+  EXPECT_EQ(PC(), ProgramStart + 4);
+  EXPECT_TRUE(MaskablePending);
+  Step();  // accepted now, and the NOP at $0038 runs in the same call
+  EXPECT_FALSE(MaskablePending);
+  EXPECT_EQ(WordAt(0x7FFE), ProgramStart + 4);
+  EXPECT_EQ(PC(), 0x0039);
+  EXPECT_EQ(Cpu->InstructionPC, ProgramStart + 4);
+  EXPECT_EQ(Cpu->InstructionCount, 4u);
+}
+
+TEST_F(InterruptTest, AcceptingAMaskableInterruptClearsBothFlipFlops) {
+  EnableInterrupts();
+  SetMode(2);
+  SetPair(RegSPH, 0x8000);
+  SetPC(ProgramStart);
+  RequestMaskable(0xFF);
+  Step();
+  EXPECT_EQ(PC(), 0x0039);
+  EXPECT_FALSE(Iff1());
+  EXPECT_FALSE(Iff2());
+}
+
+TEST_F(InterruptTest, NoMaskableInterruptWhileDisabled) {
+  SetMode(2);
+  SetPC(ProgramStart);
+  RequestMaskable(0xFF);
+  Step(3);
+  EXPECT_EQ(PC(), ProgramStart + 3);
+  Exec({0xF3});  // DI
+  EXPECT_FALSE(Iff1());
+  EXPECT_FALSE(Iff2());
+  Step();
+  EXPECT_EQ(PC(), ProgramStart + 2);
+}
+
+// IM 2 reads the handler address from the table at I x 256 + Vector.
+TEST_F(InterruptTest, ModeTwoJumpsThroughTheVectorTable) {
+  Load(ProgramStart, {0xED, 0x5E});  // IM 2
+  SetPC(ProgramStart);
+  Step();
+  EXPECT_EQ(InterruptMode(), 3);
+  Reg(RegI) = 0x12;
+  Load(0x1234, {0x78, 0x56});
+  Load(0x5678, {0x3E, 0xA5});  // LD A,$A5, the handler's first instruction
+  EnableInterrupts();
+  SetPair(RegSPH, 0x8000);
+  RequestMaskable(0x34);
+  Step();
+  EXPECT_EQ(WordAt(0x7FFE), ProgramStart + 2);
+  EXPECT_EQ(A(), 0xA5);
+  EXPECT_EQ(PC(), 0x567A);
+  EXPECT_EQ(Cpu->InstructionPC, ProgramStart + 2);
+  EXPECT_FALSE(Iff1());
+  EXPECT_FALSE(Iff2());
+}
+
+TEST_F(InterruptTest, ModeZeroExecutesTheVectorAsTheOpcode) {
+  EnableInterrupts();
+  SetMode(0);
+  SetPair(RegSPH, 0x8000);
+  SetPC(0x2000);
+  Reg(RegR) = 0x10;
+  RequestMaskable(0xFF);  // RST 38H
+  Step();
+  EXPECT_EQ(PC(), 0x0038);
+  EXPECT_EQ(Pair(RegSPH), 0x7FFE);
+  EXPECT_EQ(WordAt(0x7FFE), 0x2000);
+  EXPECT_EQ(Reg(RegR), 0x10);  // nothing was fetched
+  EXPECT_EQ(Cpu->InstructionCount, 1u);
+  EXPECT_FALSE(Iff1());
+
+  // Field value 1 (ED 4E) behaves the same; a vector that pushes nothing pushes nothing.
+  Load(0x2000, {0xED, 0x4E});
+  SetPC(0x2000);
+  Step();
+  EXPECT_EQ(InterruptMode(), 1);
+  EnableInterrupts();
+  A() = 0x00;
+  RequestMaskable(0x3C);  // INC A
+  Step();
+  EXPECT_EQ(A(), 0x01);
+  EXPECT_EQ(PC(), 0x2002);
+  EXPECT_EQ(Pair(RegSPH), 0x7FFE);
+}
+
+TEST_F(InterruptTest, ImSetsTheModeField) {
+  const std::pair<uint8_t, uint8_t> cases[] = {{0x46, 0}, {0x4E, 1}, {0x56, 2}, {0x5E, 3},
+                                               {0x66, 0}, {0x6E, 1}, {0x76, 2}, {0x7E, 3}};
+  for (auto [opcode, field] : cases) {
+    SetMode(field ^ 3);
+    Exec({0xED, opcode});
+    EXPECT_EQ(InterruptMode(), field) << std::hex << static_cast<int>(opcode);
+    EXPECT_EQ(PC(), ProgramStart + 2);
+  }
+}
+
+// ---- Non-maskable interrupts ----------------------------------------------------------
+
+TEST_F(InterruptTest, NmiIsTakenWhileDisabledAndSavesIff1) {
+  SetPair(RegSPH, 0x8000);
+  SetPC(0x3000);
+  RequestNmiOnPoll(1);
+  Step();
+  EXPECT_EQ(WordAt(0x7FFE), 0x3000);
+  EXPECT_EQ(PC(), 0x0067);  // the NOP at $0066 ran in the same call
+  EXPECT_EQ(Cpu->InstructionPC, 0x3000);
+  EXPECT_FALSE(Iff1());
+  EXPECT_FALSE(Iff2());
+  EXPECT_EQ(Cpu->InstructionCount, 1u);
+}
+
+TEST_F(InterruptTest, NmiKeepsIff1InIff2AndRetnRestoresIt) {
+  EnableInterrupts();
+  SetPair(RegSPH, 0x8000);
+  SetPC(0x3000);
+  RequestNmiOnPoll(1);
+  Step();
+  EXPECT_EQ(PC(), 0x0067);
+  EXPECT_FALSE(Iff1());
+  EXPECT_TRUE(Iff2());
+
+  Exec({0xED, 0x45});  // RETN
+  EXPECT_EQ(PC(), 0x3000);
+  EXPECT_TRUE(Iff1());
+  EXPECT_TRUE(Iff2());
+  EXPECT_EQ(Pair(RegSPH), 0x8000);
+}
+
+TEST_F(InterruptTest, NothingInterruptsTheInstructionAfterDiOrAPrefix) {
+  Load(ProgramStart, {0xF3, 0x00, 0x00});  // DI; NOP; NOP
+  SetPC(ProgramStart);
+  SetPair(RegSPH, 0x8000);
+  RequestNmiOnPoll(2);  // pending from the first chance after DI
+  Step(2);
+  EXPECT_EQ(PC(), ProgramStart + 2);
+  Step();
+  EXPECT_EQ(PC(), 0x0067);
+  EXPECT_EQ(WordAt(0x7FFE), ProgramStart + 2);
+
+  // Between a prefix and its opcode.
+  NmiPolls = 0;
+  SetPair(RegSPH, 0x8000);
+  Load(ProgramStart, {0xDD, 0x21, 0x34, 0x12});
+  SetPC(ProgramStart);
+  SetPair(RegIXH, 0);
+  RequestNmiOnPoll(2);
+  Step();
+  EXPECT_EQ(Pair(RegIXH), 0x1234);
+  EXPECT_EQ(PC(), ProgramStart + 4);
+  Step();
+  EXPECT_EQ(WordAt(0x7FFE), ProgramStart + 4);
+}
+
+// ---- Returns from interrupts ---------------------------------------------------------
+
+TEST_F(InterruptTest, RetiReportsTheEndBeforePoppingAndKeepsIff1) {
+  SetPair(RegSPH, 0x7FFE);
+  Load(0x7FFE, {0x34, 0x12});
+  Cpu->CpuState = CpuStateIff2;  // IFF1 = 0, IFF2 = 1
+  int ends = 0;
+  Cpu->OnEndOFInterrupt = [&](TCpuEmu&) {
+    ++ends;
+    EXPECT_EQ(Pair(RegSPH), 0x7FFE);
+  };
+  Exec({0xED, 0x4D});
+  EXPECT_EQ(ends, 1);
+  EXPECT_EQ(PC(), 0x1234);
+  EXPECT_EQ(Pair(RegSPH), 0x8000);
+  EXPECT_FALSE(Iff1());
+
+  for (uint8_t retn : {0x45, 0x55, 0x5D, 0x65, 0x6D, 0x75, 0x7D}) {
+    SetPair(RegSPH, 0x7FFE);
+    Cpu->CpuState = CpuStateIff2;
+    Exec({0xED, retn});
+    EXPECT_TRUE(Iff1()) << std::hex << static_cast<int>(retn);
+    EXPECT_EQ(PC(), 0x1234);
+  }
+  EXPECT_EQ(ends, 1);
+}
+
+// ---- Events see and may change the live state ----------------------------------------
+
+TEST_F(CpuTest, PortHandlersSeeTheCurrentStateAndTheirChangesStay) {
+  uint16_t pcSeen = 0, instructionPcSeen = 0;
+  uint64_t countSeen = 99;
+  Cpu->OnPortWrite = [&](TCpuEmu& cpu, uint16_t, uint8_t) {
+    pcSeen = cpu.GetPC();
+    instructionPcSeen = cpu.InstructionPC;
+    countSeen = cpu.InstructionCount;
+    cpu.SetRegisterB(0x42);
+    cpu.WriteByte(0x9000, 0x5A);
+  };
+  Exec({0xD3, 0x10});  // OUT ($10),A
+  EXPECT_EQ(pcSeen, ProgramStart + 2);
+  EXPECT_EQ(instructionPcSeen, ProgramStart);
+  EXPECT_EQ(countSeen, 0u);
+  EXPECT_EQ(Reg(RegB), 0x42);
+  EXPECT_EQ(Mem(0x9000), 0x5A);
+
+  // A handler may move PC, as a debugger or a reset from a device would.
+  Cpu->OnPortRead = [&](TCpuEmu& cpu, uint16_t, uint8_t& data) {
+    data = 0x11;
+    cpu.SetRegisterPCH(0x20);
+    cpu.SetRegisterPCL(0x00);
+  };
+  Exec({0xED, 0x78});  // IN A,(C)
+  EXPECT_EQ(A(), 0x11);
+  EXPECT_EQ(PC(), 0x2000);
+  EXPECT_EQ(Cpu->CurrentPC, 0x2000);
+  Step();  // runs the NOP at $2000
+  EXPECT_EQ(PC(), 0x2001);
+}
+
+TEST_F(CpuTest, OpcodeDoneSeesTheFinishedInstruction) {
+  uint16_t pcSeen = 0, currentPcSeen = 0;
+  uint64_t countSeen = 0;
+  uint8_t refreshSeen = 0;
+  Cpu->OnOpcodeDone = [&](TCpuEmu& cpu) {
+    pcSeen = cpu.GetPC();
+    currentPcSeen = cpu.CurrentPC;
+    countSeen = cpu.InstructionCount;
+    refreshSeen = cpu.GetRegisterR();
+  };
+  Reg(RegR) = 0;
+  Exec({0xC3, 0x00, 0x30});  // JP $3000
+  EXPECT_EQ(pcSeen, 0x3000);
+  EXPECT_EQ(currentPcSeen, 0x3000);
+  EXPECT_EQ(countSeen, 1u);
+  EXPECT_EQ(refreshSeen, 1);
+
+  // A change made in the notice is where the next instruction starts.
+  Cpu->OnOpcodeDone = [](TCpuEmu& cpu) {
+    cpu.SetRegisterPCH(0x40);
+    cpu.SetRegisterPCL(0x00);
+  };
+  Step();
+  EXPECT_EQ(PC(), 0x4000);
+  Mem(0x4000) = 0x3C;  // INC A
+  A() = 0;
+  Cpu->OnOpcodeDone = nullptr;
+  Step();
+  EXPECT_EQ(A(), 1);
+  EXPECT_EQ(PC(), 0x4001);
+}
+
+TEST_F(CpuTest, InterruptPollsSeeThePcOfTheNextInstruction) {
+  std::vector<uint16_t> pcs;
+  Cpu->OnCheckForNonMaskIrq = [&](TCpuEmu& cpu, bool&) { pcs.push_back(cpu.GetPC()); };
+  Load(ProgramStart, {0x00, 0x3E, 0x01});  // NOP; LD A,1
+  SetPC(ProgramStart);
+  Step(2);
+  EXPECT_EQ(pcs, (std::vector<uint16_t>{ProgramStart, ProgramStart + 1}));
+}
+
+// ---- Running many instructions in one call ------------------------------------------
+
+namespace {
+
+// Everything a run leaves behind that the two ways of running must agree on.
+struct TRunTrace {
+  std::vector<uint16_t> Reads;
+  std::vector<TPortWrite> Writes;
+  int Done = 0;
+  int MaskablePolls = 0;
+  int NmiPolls = 0;
+};
+
+// Fills memory with pseudo-random bytes (a program of every kind of instruction)
+// and wires events that feed ports and raise interrupts at fixed poll counts.
+void PrepareRandomRun(TCpuEmu& cpu, uint32_t seed, TRunTrace& trace) {
+  uint32_t state = seed;
+  auto next = [&state] {
+    state = state * 1664525u + 1013904223u;
+    return static_cast<uint8_t>(state >> 24);
+  };
+  for (uint8_t& b : cpu.Memory) b = next();
+  cpu.Reset(static_cast<uint16_t>(next() << 8 | next()));
+  const uint8_t vector = next();
+  cpu.OnPortRead = [&trace](TCpuEmu&, uint16_t port, uint8_t& data) {
+    trace.Reads.push_back(port);
+    data = static_cast<uint8_t>(port * 7 + trace.Reads.size());
+  };
+  cpu.OnPortWrite = [&trace](TCpuEmu&, uint16_t port, uint8_t data) { trace.Writes.push_back({port, data}); };
+  cpu.OnCheckForInterrupt = [&trace, vector](TCpuEmu&, bool& isIrq, uint8_t& v) {
+    isIrq = ++trace.MaskablePolls % 40 == 0;
+    v = vector;
+  };
+  cpu.OnCheckForNonMaskIrq = [&trace](TCpuEmu&, bool& isIrq) { isIrq = ++trace.NmiPolls % 3001 == 0; };
+  // Step off a HALT, and now and then jump elsewhere, so that the run goes on
+  // through the random program rather than circling in one small loop.
+  cpu.OnOpcodeDone = [&trace](TCpuEmu& sender) {
+    ++trace.Done;
+    uint16_t pc = sender.GetPC();
+    if (sender.CpuState & CpuStateHalted) {
+      sender.CpuState &= static_cast<uint8_t>(~CpuStateHalted);
+      ++pc;
+    } else if (trace.Done % 97 == 0) {
+      pc = static_cast<uint16_t>(static_cast<uint32_t>(trace.Done) * 40503u);
+    }
+    sender.SetRegisterPCH(static_cast<uint8_t>(pc >> 8));
+    sender.SetRegisterPCL(static_cast<uint8_t>(pc));
+  };
+}
+
+}  // namespace
+
+TEST(CpuEmuBatchTest, ManyInstructionsInOneCallMatchSingleSteps) {
+  constexpr uint64_t Instructions = 20000;
+  for (uint32_t seed = 1; seed <= 12; ++seed) {
+    auto single = std::make_unique<TCpuEmu>();
+    auto batch = std::make_unique<TCpuEmu>();
+    TRunTrace singleTrace, batchTrace;
+    PrepareRandomRun(*single, seed, singleTrace);
+    PrepareRandomRun(*batch, seed, batchTrace);
+
+    for (uint64_t i = 0; i < Instructions; ++i) single->ExecuteInstruction();
+    uint64_t executed = 0;
+    while (executed < Instructions) executed += batch->ExecuteInstructions(Instructions - executed);
+
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    EXPECT_EQ(executed, Instructions);
+    EXPECT_EQ(batch->InstructionCount, single->InstructionCount);
+    EXPECT_EQ(std::memcmp(batch->Registers, single->Registers, sizeof single->Registers), 0);
+    EXPECT_EQ(batch->GetPC(), single->GetPC());
+    EXPECT_EQ(batch->GetStatusFlags(), single->GetStatusFlags());
+    EXPECT_EQ(batch->CpuState, single->CpuState);
+    EXPECT_EQ(batch->IndexPrefix, single->IndexPrefix);
+    EXPECT_EQ(batch->CurrentPC, single->CurrentPC);
+    EXPECT_EQ(batch->InstructionPC, single->InstructionPC);
+    EXPECT_EQ(std::memcmp(batch->Memory, single->Memory, sizeof single->Memory), 0);
+    EXPECT_EQ(batchTrace.Done, singleTrace.Done);
+    EXPECT_EQ(batchTrace.MaskablePolls, singleTrace.MaskablePolls);
+    EXPECT_EQ(batchTrace.NmiPolls, singleTrace.NmiPolls);
+    EXPECT_EQ(batchTrace.Reads, singleTrace.Reads);
+    EXPECT_EQ(batchTrace.Writes, singleTrace.Writes);
+  }
+}
+
+TEST_F(CpuTest, ManyInstructionsStopAfterReachingTheBreakPoint) {
+  SetPC(ProgramStart);  // NOPs all the way
+  EXPECT_EQ(Cpu->ExecuteInstructions(100, ProgramStart + 3), 3u);
+  EXPECT_EQ(PC(), ProgramStart + 3);
+  EXPECT_EQ(Cpu->CurrentPC, ProgramStart + 3);
+  EXPECT_EQ(Cpu->InstructionCount, 3u);
+
+  // Starting on the break point does not stop before the first instruction.
+  EXPECT_EQ(Cpu->ExecuteInstructions(10, ProgramStart + 3), 10u);
+  EXPECT_EQ(PC(), ProgramStart + 13);
+  EXPECT_EQ(Cpu->ExecuteInstructions(0), 0u);
+  EXPECT_EQ(Cpu->ExecuteInstructions(5, -1), 5u);
+  EXPECT_EQ(Cpu->InstructionCount, 18u);
+
+  // A jump onto the break point stops there; a prefixed instruction counts once.
+  Load(0x2000, {0xDD, 0x21, 0x34, 0x12, 0xC3, 0x00, 0x30});  // LD IX,$1234; JP $3000
+  SetPC(0x2000);
+  int done = 0;
+  Cpu->OnOpcodeDone = [&](TCpuEmu&) { ++done; };
+  EXPECT_EQ(Cpu->ExecuteInstructions(1000, 0x3000), 2u);
+  EXPECT_EQ(PC(), 0x3000);
+  EXPECT_EQ(Pair(RegIXH), 0x1234);
+  EXPECT_EQ(done, 2);
+  EXPECT_EQ(Cpu->InstructionPC, 0x2004);
+}
