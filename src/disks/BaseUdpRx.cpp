@@ -5,34 +5,53 @@
 TBaseUdpSocketThread::TBaseUdpSocketThread(std::unique_ptr<TBaseUdpSocket> Socket, IMainThread* MainThread,
                                            bool SynchronizeCallbacks, TDeliverProc Deliver)
     : FSocket(std::move(Socket)),
-      FSynchronizeCallbacks(SynchronizeCallbacks),
-      FSync(SynchronizeCallbacks ? MainThread : nullptr),
+      FMainThread(SynchronizeCallbacks ? MainThread : nullptr),
       FDelivery(std::make_shared<TDelivery>()),
       FRxBuffer(RxBufferSize) {
   FDelivery->Deliver = std::move(Deliver);
 }
 
-TBaseUdpSocketThread::~TBaseUdpSocketThread() {
-  Stop();
-  if (FThread.joinable()) FThread.detach();  // only when destroyed on its own thread
-}
+TBaseUdpSocketThread::~TBaseUdpSocketThread() { Stop(); }
 
 void TBaseUdpSocketThread::Start() {
-  if (!FThread.joinable()) FThread = std::thread([this] { Execute(); });
+  // Run waits for this lock, so the thread sees FThread assigned.
+  std::lock_guard<std::mutex> started(FStartLock);
+  if (!FThread.joinable()) FThread = std::thread([this] { Run(); });
 }
 
 void TBaseUdpSocketThread::Stop() {
-  // Order matters: first no more deliveries, then release a receive thread
-  // that waits for the main thread, then wake and join it.
+  // Order matters: first no more deliveries (batches still queued on the main
+  // thread then do nothing), then release a receive thread that waits for
+  // room on the main thread or for datagrams, then join it.
   FDelivery->Enabled = false;
-  FTerminated = true;
-  FSync.Cancel();
+  {
+    std::lock_guard<std::mutex> guard(FDelivery->Lock);
+    FTerminated = true;
+  }
+  FDelivery->Drained.notify_all();
   FWake.Signal();
   if (FThread.joinable() && !IsReceiveThread()) FThread.join();
 }
 
+void TBaseUdpSocketThread::FreeWhenEnded(std::unique_ptr<TBaseUdpSocketThread> Thread) {
+  if (!Thread || !Thread->IsReceiveThread()) return;  // elsewhere it is joined and freed as usual
+  Thread->Stop();
+  Thread->FFreeWhenEnded = true;
+  Thread.release();  // owned by its own thread from now on; see Run
+}
+
+void TBaseUdpSocketThread::Run() {
+  { std::lock_guard<std::mutex> started(FStartLock); }
+  Execute();
+  if (FFreeWhenEnded) {
+    FThread.detach();
+    delete this;
+  }
+}
+
 void TBaseUdpSocketThread::Execute() {
   sockaddr_in from{};
+  const int handle = FSocket->SocketHandle();
   while (!FTerminated) {
     const ssize_t received = FSocket->ReceiveFrom(FRxBuffer.data(), FRxBuffer.size(), from);
     if (received == TUdpSocket::kWouldBlock || received < 0) {
@@ -42,19 +61,42 @@ void TBaseUdpSocketThread::Execute() {
       continue;
     }
     if (received == 0 || FTerminated) continue;
-    const int size = static_cast<int>(received);
-    const int handle = FSocket->SocketHandle();
-    if (!FSynchronizeCallbacks) {
-      if (FDelivery->Enabled) FDelivery->Deliver(FRxBuffer.data(), size, handle, from);
+    if (!FMainThread) {
+      if (FDelivery->Enabled && FDelivery->Deliver)
+        FDelivery->Deliver(FRxBuffer.data(), static_cast<int>(received), handle, from);
       continue;
     }
-    // The main thread gets its own copy: the receive buffer may be gone by
-    // the time a handler that stopped the receiver returns.
-    auto bytes = std::make_shared<std::vector<uint8_t>>(FRxBuffer.begin(), FRxBuffer.begin() + size);
-    FSync.Call([delivery = FDelivery, bytes, handle, from] {
-      if (delivery->Enabled) delivery->Deliver(bytes->data(), static_cast<int>(bytes->size()), handle, from);
+    // The main thread gets copies: the receive buffer is reused at once, and
+    // may be gone by the time a handler that stopped the receiver returns.
+    auto batch = std::make_shared<std::vector<TDatagram>>();
+    batch->push_back({std::vector<uint8_t>(FRxBuffer.begin(), FRxBuffer.begin() + received), from});
+    while (batch->size() < MaxBatch) {
+      const ssize_t more = FSocket->ReceiveFrom(FRxBuffer.data(), FRxBuffer.size(), from);
+      if (more < 0) break;
+      if (more > 0) batch->push_back({std::vector<uint8_t>(FRxBuffer.begin(), FRxBuffer.begin() + more), from});
+    }
+    if (!WaitForRoom()) break;
+    FMainThread->Post([delivery = FDelivery, batch, handle] {
+      for (const TDatagram& datagram : *batch) {
+        // A handler may switch the receiver off: the rest is then dropped.
+        if (!delivery->Enabled || !delivery->Deliver) break;
+        delivery->Deliver(datagram.Bytes.data(), static_cast<int>(datagram.Bytes.size()), handle, datagram.From);
+      }
+      {
+        std::lock_guard<std::mutex> guard(delivery->Lock);
+        --delivery->InFlight;
+      }
+      delivery->Drained.notify_all();
     });
   }
+}
+
+bool TBaseUdpSocketThread::WaitForRoom() {
+  std::unique_lock<std::mutex> guard(FDelivery->Lock);
+  FDelivery->Drained.wait(guard, [this] { return FTerminated || FDelivery->InFlight < MaxInFlight; });
+  if (FTerminated) return false;
+  ++FDelivery->InFlight;
+  return true;
 }
 
 TBaseUdpRx::TBaseUdpRx(IMainThread* MainThread) : FMainThread(MainThread) {
@@ -64,10 +106,10 @@ TBaseUdpRx::TBaseUdpRx(IMainThread* MainThread) : FMainThread(MainThread) {
 
 TBaseUdpRx::~TBaseUdpRx() {
   if (FThread && FThread->IsReceiveThread()) {
-    // Destroyed from its own handler without synchronisation: the thread must
-    // not be joined from itself; it ends on its own and nothing delivers.
-    FThread->Stop();
-    FThread.release();  // NOLINT: the thread object is left to the ending thread
+    // Destroyed from its own handler without synchronisation: a thread cannot
+    // join itself, so it stops delivering, ends after the handler returns and
+    // frees itself then.
+    TBaseUdpSocketThread::FreeWhenEnded(std::move(FThread));
     return;
   }
   SetActive(false);

@@ -9,9 +9,11 @@
 #include <netinet/in.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,16 +25,24 @@
 class TBaseUdpRx;
 
 // Data points to the datagram's bytes and is valid only during the call.
-using TBaseUdpSocketRxProc = std::function<void(TBaseUdpRx& Sender, const uint8_t* Data, int DataSize,
-                                                int SocketHandle, const sockaddr_in& FromAddress)>;
+using TBaseUdpSocketRxProc = std::function<void(TBaseUdpRx& Sender, const uint8_t* Data, int DataSize, int SocketHandle,
+                                                const sockaddr_in& FromAddress)>;
 
 // Receives on its own thread from a socket that is already bound, and hands
-// each datagram to Deliver, through the main thread when synchronised.
+// each datagram to Deliver, on the main thread when synchronised. Datagrams go
+// to the main thread in batches of what has arrived meanwhile; the thread
+// receives the next ones while the main thread handles a batch, but keeps at
+// most MaxInFlight batches queued there (beyond that the host's socket buffer
+// holds them, and drops them when full, as with any datagram socket).
 class TBaseUdpSocketThread final {
  public:
   static constexpr int RxBufferSize = 8192;
   static constexpr int WaitMs = 50;
-  using TDeliverProc = std::function<void(const uint8_t* Data, int DataSize, int SocketHandle, const sockaddr_in& From)>;
+  // Datagrams handed to the main thread at most in one go.
+  static constexpr size_t MaxBatch = 32;
+  static constexpr int MaxInFlight = 2;
+  using TDeliverProc =
+      std::function<void(const uint8_t* Data, int DataSize, int SocketHandle, const sockaddr_in& From)>;
 
   TBaseUdpSocketThread(std::unique_ptr<TBaseUdpSocket> Socket, IMainThread* MainThread, bool SynchronizeCallbacks,
                        TDeliverProc Deliver);
@@ -44,6 +54,9 @@ class TBaseUdpSocketThread final {
   // Stops delivering at once and ends the thread; joins unless called on the
   // receive thread itself.
   void Stop();
+  // For an owner that goes away on the receive thread itself: stops the
+  // thread, which frees itself when it has ended.
+  static void FreeWhenEnded(std::unique_ptr<TBaseUdpSocketThread> Thread);
   TBaseUdpSocket& Socket() { return *FSocket; }
   bool IsReceiveThread() const { return std::this_thread::get_id() == FThread.get_id(); }
 
@@ -53,16 +66,28 @@ class TBaseUdpSocketThread final {
   struct TDelivery {
     std::atomic<bool> Enabled{true};
     TDeliverProc Deliver;
+    std::mutex Lock;
+    std::condition_variable Drained;
+    int InFlight = 0;  // batches posted to the main thread and not yet run
   };
 
+  struct TDatagram {
+    std::vector<uint8_t> Bytes;
+    sockaddr_in From;
+  };
+
+  void Run();
   void Execute();
+  // Waits until the main thread has room for another batch; false when stopping.
+  bool WaitForRoom();
 
   std::unique_ptr<TBaseUdpSocket> FSocket;
-  bool FSynchronizeCallbacks;
-  TMainThreadSync FSync;
+  IMainThread* FMainThread;
   std::shared_ptr<TDelivery> FDelivery;
   TWakeEvent FWake;
   std::atomic<bool> FTerminated{false};
+  std::mutex FStartLock;
+  bool FFreeWhenEnded = false;  // set and read on the receive thread only
   std::vector<uint8_t> FRxBuffer;
   std::thread FThread;
 };

@@ -50,7 +50,9 @@ class TBaseUdpSocket final {
   // Sender of the last datagram received (address 255.255.255.255 before any).
   const sockaddr_in& LastFrom() const { return FLastFrom; }
 
-  bool WaitReadable(int TimeoutMs, const TWakeEvent* Wake = nullptr) const { return FSocket.WaitReadable(TimeoutMs, Wake); }
+  bool WaitReadable(int TimeoutMs, const TWakeEvent* Wake = nullptr) const {
+    return FSocket.WaitReadable(TimeoutMs, Wake);
+  }
   bool WaitWritable(int TimeoutMs) const { return FSocket.WaitWritable(TimeoutMs); }
   // Takes a waiting datagram without blocking: its size, TUdpSocket::kWouldBlock
   // when none is waiting, -1 on failure. A datagram updates LastFrom.

@@ -15,7 +15,7 @@ class TWakeEvent;
 
 // What a datagram socket is bound with.
 struct TUdpBindOptions {
-  std::string LocalPort;      // decimal port or service name; empty binds any free port
+  std::string LocalPort;        // decimal port or service name; empty binds any free port
   uint32_t AdapterAddress = 0;  // IPv4 address in network order; 0 binds every local address
   bool ReuseAddress = false;
   bool TxBroadcast = false;

@@ -1,0 +1,227 @@
+// The two serial ports: COM1 (a host port or the TCP server) and COM2, their
+// data, status and settings ports, received data and BREAK.
+#include <cstring>
+#include <exception>
+
+#include "Machine.h"
+
+namespace {
+
+constexpr TComBaudRate BaudList[16] = {
+    Com_br300,    Com_br600,    Com_br1200,   Com_br2400,   Com_br4800,   Com_br9600,   Com_br19200,  Com_br38400,
+    Com_br57600,  Com_br115200, Com_br128000, Com_br172800, Com_br230400, Com_br256000, Com_br460800, Com_br921600,
+};
+
+struct TFormat {
+  TComParity Parity;
+  TComDataBits DataBits;
+};
+constexpr TFormat FormatList[4] = {
+    {Com_pNone, Com_dbSeven}, {Com_pEven, Com_dbSeven}, {Com_pOdd, Com_dbSeven}, {Com_pNone, Com_dbEight}};
+
+void SetComponentDefaults(TComRx& Port, TComBaudRate Rate) {
+  TComOptions& Options = Port.GetOptions();
+  Options.SetInQueueSize(256);
+  Options.SetOutQueueSize(256);
+  Options.SetBaudRate(Rate);
+  Options.SetParity(Com_pEven);
+  Options.SetDataBits(Com_dbSeven);
+  Options.SetStopBits(Com_sbOne);
+  Options.GetSoftwareFlow().SetRxFlow(false);
+  Options.GetSoftwareFlow().SetTxFlow(false);
+  Options.GetHardwareFlow().SetTxDtrState(Com_dtrEnabled);
+  Options.GetHardwareFlow().SetRxRTSState(Com_rtsEnabled);
+  Options.SetAbortOnError(false);
+  Port.SetSyncCallbacks(true);
+}
+
+}  // namespace
+
+void TMachine::InitComPorts() {
+  SetComponentDefaults(*FComRx1, Com_br38400);
+  SetComponentDefaults(*FComRx2, Com_br19200);
+  for (int Port = 1; Port <= 2; ++Port) {
+    TComRx& Rx = Port == 1 ? *FComRx1 : *FComRx2;
+    Rx.OnDataBlock = [this, Port](TComRx&, const uint8_t* Data, uint32_t Count) { ComDataBlock(Port, Data, Count); };
+    Rx.OnModemSignal = [this, Port](TComRx&, uint8_t Signals) { ComModemSignal(Port, Signals); };
+    Rx.OnError = [this, Port](TComRx&, uint32_t Code, bool& Stop) {
+      Stop = true;
+      ComPortFailed(Port, std::strerror(static_cast<int>(Code)));
+    };
+  }
+}
+
+// ---------------------------------------------------------------- ports 20-23, 48, 49
+
+void TMachine::ComPortRead(uint8_t Port, uint8_t& Data) {
+  switch (Port) {
+    case 20: {
+      uint8_t Status = 0;
+      if (UseTcpAsCom1) {
+        if (FTcpPort->GetActive()) {
+          if (FTcpPort->RxReady()) Status |= 2;
+          if (FTcpPort->TxReady()) Status |= 4;
+        }
+      } else if (FComRx1->GetActive()) {
+        if (Com1Queue.Count() > 0) Status |= 2;
+        if (FComRx1->TxReady()) Status |= 4;
+      }
+      Data = Status;
+      break;
+    }
+    case 21:
+      if (UseTcpAsCom1)
+        FTcpPort->ReadByte(Data);
+      else
+        Com1Queue.Get(Data);
+      break;
+    case 22: {
+      uint8_t Status = 0;
+      if (FComRx2->GetActive()) {
+        if (Com2Queue.Count() > 0) Status |= 2;
+        if (FComRx2->TxReady()) Status |= 4;
+      }
+      Data = Status;
+      break;
+    }
+    case 23:
+      Com2Queue.Get(Data);
+      break;
+    case 48:
+      Data = GetComConfig(1);
+      break;
+    default:
+      Data = GetComConfig(2);
+      break;
+  }
+}
+
+void TMachine::ComPortWrite(uint8_t Port, uint8_t Data) {
+  switch (Port) {
+    case 21:
+    case 23: {
+      if (Port == 21 && UseTcpAsCom1) {
+        FTcpPort->WriteByte(Data);
+        break;
+      }
+      const int Number = Port == 21 ? 1 : 2;
+      TComRx& Rx = Number == 1 ? *FComRx1 : *FComRx2;
+      if (!Rx.GetActive()) break;
+      try {
+        // A byte that cannot leave within the time-out (a line held by flow
+        // control) is dropped; software that tests the status port never waits.
+        Rx.WriteByte(Data, ComWriteTimeoutMs);
+      } catch (const std::exception& Error) {
+        ComPortFailed(Number, Error.what());
+      }
+      break;
+    }
+    case 48:
+      SetComConfig(1, Data);
+      break;
+    default:
+      SetComConfig(2, Data);
+      break;
+  }
+}
+
+uint8_t TMachine::GetComConfig(int Port) const {
+  const TComPortSettings& Settings = Port == 1 ? Com1Settings : Com2Settings;
+  return static_cast<uint8_t>((Settings.BaudIndex & 7) + (Settings.FormatIndex & 3) * 8 + (Settings.TwoStopBits ? 32 : 0) +
+                              (Settings.HardwareFlow ? 64 : 0));
+}
+
+void TMachine::SetComConfig(int Port, uint8_t Value) {
+  TComPortSettings& Settings = Port == 1 ? Com1Settings : Com2Settings;
+  Settings.BaudIndex = Value & 7;
+  Settings.FormatIndex = (Value >> 3) & 3;
+  Settings.TwoStopBits = (Value & 32) != 0;
+  Settings.HardwareFlow = (Value & 64) != 0;
+  ActivateCom(Port);
+  if (OnComSettingsChanged) OnComSettingsChanged(Port);
+}
+
+// ---------------------------------------------------------------- activation
+
+void TMachine::ActivateCom1() { ActivateCom(1); }
+void TMachine::ActivateCom2() { ActivateCom(2); }
+
+void TMachine::ActivateCom(int Port) {
+  TComPortSettings& Settings = Port == 1 ? Com1Settings : Com2Settings;
+  TComRx& Rx = Port == 1 ? *FComRx1 : *FComRx2;
+  TByteFIFO& Queue = Port == 1 ? Com1Queue : Com2Queue;
+  Queue.Clear();
+  Rx.ClosePort();
+  if (Port == 1) FTcpPort->SetActive(false);
+
+  try {
+    if (Port == 1 && UseTcpAsCom1) {
+      if (Settings.Enabled) {
+        FTcpPort->SetListenPort(Com1TcpPort);
+        FTcpPort->SetActive(true);
+      }
+      return;
+    }
+    Rx.SetPortName("\\\\.\\COM" + std::to_string(Settings.PortNumber));
+    TComOptions& Options = Rx.GetOptions();
+    if (Settings.BaudIndex >= 0 && Settings.BaudIndex < 16) Options.SetBaudRate(BaudList[Settings.BaudIndex]);
+    if (Settings.FormatIndex >= 0 && Settings.FormatIndex < 4) {
+      Options.SetParity(FormatList[Settings.FormatIndex].Parity);
+      Options.SetDataBits(FormatList[Settings.FormatIndex].DataBits);
+    }
+    Options.SetStopBits(Settings.TwoStopBits ? Com_sbTwo : Com_sbOne);
+    TComHardwareFlow& Flow = Options.GetHardwareFlow();
+    Flow.SetTxUseCtsFlow(Settings.HardwareFlow);
+    Flow.SetTxUseDsrFlow(Settings.HardwareFlow);
+    Flow.SetTxDtrState(Settings.HardwareFlow ? Com_dtrHandshake : Com_dtrEnabled);
+    Flow.SetRxRTSState(Settings.HardwareFlow ? Com_rtsHandshake : Com_rtsEnabled);
+    if (Settings.Enabled) Rx.SetActive(true);
+  } catch (const std::exception& Error) {
+    Settings.Enabled = false;
+    Message(TMachineMessageKind::Warning,
+            "Unable to activate Com Port " + std::to_string(Port) + ", " + std::string(Error.what()));
+    if (OnComSettingsChanged) OnComSettingsChanged(Port);
+  }
+}
+
+void TMachine::ComPortFailed(int Port, const std::string& Reason) {
+  TComPortSettings& Settings = Port == 1 ? Com1Settings : Com2Settings;
+  TComRx& Rx = Port == 1 ? *FComRx1 : *FComRx2;
+  const bool WasEnabled = Settings.Enabled;
+  Settings.Enabled = false;
+  Rx.ClosePort();
+  // Reported once: the port is off now and stays off until it is enabled again.
+  if (!WasEnabled) return;
+  Message(TMachineMessageKind::Warning,
+          "Com Port " + std::to_string(Port) + " failed (" + Reason + ") and has been closed.");
+  if (OnComSettingsChanged) OnComSettingsChanged(Port);
+}
+
+// ---------------------------------------------------------------- received data
+
+void TMachine::ComDataBlock(int Port, const uint8_t* Data, uint32_t Count) {
+  bool& Drop = Port == 1 ? DropNextCom1Block : DropNextCom2Block;
+  if (Drop) {
+    Drop = false;
+    return;
+  }
+  TByteFIFO& Queue = Port == 1 ? Com1Queue : Com2Queue;
+  for (uint32_t I = 0; I < Count; ++I) Queue.Put(Data[I]);
+}
+
+void TMachine::ComModemSignal(int Port, uint8_t Signals) {
+  if (Signals & ComSignalBreak) ComBreak(Port);
+}
+
+void TMachine::ComBreak(int Port) {
+  // The block that arrives with the BREAK is thrown away and the machine restarts.
+  if (Port == 1)
+    DropNextCom1Block = true;
+  else
+    DropNextCom2Block = true;
+  try {
+    ColdBoot();
+  } catch (const std::exception& Error) {
+    Message(TMachineMessageKind::Error, Error.what());
+  }
+}

@@ -1,0 +1,288 @@
+// The system manager behind ports 64 and 65.
+#include <gtest/gtest.h>
+
+#include <ctime>
+
+#include "MachineTestSupport.h"
+
+using machine_test::MachineTest;
+
+namespace {
+
+// A printer that records what it is given.
+class TRecordingPrinter final : public IMachinePrinter {
+ public:
+  void PrintChar(uint8_t Value) override {
+    if (FailNext) throw std::runtime_error("paper jam");
+    Printed += static_cast<char>(Value);
+    Printing = true;
+  }
+  bool PrinterAvailable() const override { return Available; }
+  bool IsPrinting() const override { return Printing; }
+  int PageCount() const override { return Printing ? Pages : 0; }
+  void EjectJob() override {
+    ++Ejects;
+    Printing = false;
+  }
+  void AbortJob() override {
+    ++Aborts;
+    Printing = false;
+  }
+  std::string Printed;
+  bool Available = true;
+  bool Printing = false;
+  bool FailNext = false;
+  int Pages = 0;
+  int Ejects = 0;
+  int Aborts = 0;
+};
+
+class SystemManagerTest : public MachineTest {
+ protected:
+  // Sends a command the way a CP/M program does and reads the reply up to ^Z.
+  std::string Command(const std::string& Text) {
+    Out(64, 0);
+    for (char C : Text) Out(65, static_cast<uint8_t>(C));
+    Out(64, 1);
+    std::string Reply;
+    for (int I = 0; I < 20000; ++I) {
+      const uint8_t C = In(65);
+      if (C == 26) break;
+      Reply += static_cast<char>(C);
+    }
+    return Reply;
+  }
+  void Boot() {
+    WriteBootImages(0xE400, 0x1600, 0xFA00, 0x200);
+    Machine.ColdBoot();
+  }
+};
+
+TEST_F(SystemManagerTest, StatusBitsFollowTheQueuesAndTheDiskChangedFlag) {
+  EXPECT_EQ(In(64), 4);
+  for (int I = 0; I < 512; ++I) Out(65, 'x');
+  EXPECT_EQ(In(64), 0) << "a full command queue and no reply";
+  Out(65, 'y');
+  EXPECT_EQ(Machine.SysCommandQueue.Count(), 512);
+  Out(64, 0);
+  EXPECT_EQ(In(64), 4);
+  Machine.SysResponseQueue.Put('r');
+  Machine.DiskChangedFlag = 1;
+  EXPECT_EQ(In(64), 2 + 4 + 128);
+  Out(64, 7);  // other values are ignored
+  EXPECT_EQ(In(64), 2 + 4 + 128);
+  Out(64, 0);
+  EXPECT_EQ(In(64), 2 + 4);
+  EXPECT_EQ(In(65), 'r');
+  EXPECT_EQ(In(65), 26);
+  EXPECT_EQ(In(65), 26);
+}
+
+TEST_F(SystemManagerTest, AnEmptyCommandGivesTheHelpText) {
+  const std::string Reply = Command("");
+  EXPECT_EQ(Reply.rfind("\r\nSystem manager for Korvel CPM emulator:\r\n\r\n", 0), 0u) << Reply;
+  EXPECT_NE(Reply.find("  \"SYS MOUNT d: disk_name\" -- insert a disk into any drive.\r\n"), std::string::npos);
+  EXPECT_NE(Reply.find("  \"SYS PRINT ABORT\" -- abort spooled page(s).\r\n\r\n"), std::string::npos);
+  EXPECT_EQ(Reply.size(), Reply.find("abort spooled page(s).\r\n\r\n") + 26);
+  EXPECT_EQ(Command("  \x01 "), Reply) << "blanks and control characters are trimmed";
+}
+
+TEST_F(SystemManagerTest, VerbsAreUpperCasedAndUnknownOnesReported) {
+  const std::string Help = Command("MOUNT");
+  EXPECT_EQ(Command("mount"), Help);
+  EXPECT_EQ(Help.rfind("\r\n\r\nMount a disk into any drive, or view a list of disks:\r\n", 0), 0u);
+  EXPECT_NE(Help.find("Currently mounted disks:\r\n\r\n  A: (no disk)\r\n  B: (no disk)\r\n  C: (no disk)\r\n  D: (no disk)\r\n\r\n"),
+            std::string::npos);
+  EXPECT_EQ(Command("FOO bar"), "\r\nInvalid command \"FOO!\r\n");
+  EXPECT_EQ(Command("foo"), "\r\nInvalid command \"FOO!\r\n");
+}
+
+TEST_F(SystemManagerTest, DateAndTimeUseTheClock) {
+  std::tm Local{};
+  Local.tm_year = 2024 - 1900;
+  Local.tm_mon = 1;
+  Local.tm_mday = 5;
+  Local.tm_hour = 13;
+  Local.tm_min = 7;
+  Local.tm_sec = 9;
+  Local.tm_isdst = -1;
+  const auto When = std::chrono::system_clock::from_time_t(std::mktime(&Local));
+  Machine.Clock = [When] { return When; };
+  EXPECT_EQ(Command("DATE"), "\r\nMonday February 05, 2024\r\n");
+  EXPECT_EQ(Command("TIME"), "\r\n1:07:09 pm\r\n");
+  const std::string Now = Command("NOW");
+  EXPECT_EQ(Now.substr(0, 2), "\r\n");
+  EXPECT_NE(Now.find("13:07:09"), std::string::npos) << Now;
+  Local.tm_hour = 0;
+  const auto Midnight = std::chrono::system_clock::from_time_t(std::mktime(&Local));
+  Machine.Clock = [Midnight] { return Midnight; };
+  EXPECT_EQ(Command("TIME"), "\r\n12:07:09 am\r\n");
+}
+
+TEST_F(SystemManagerTest, MountPutsADiskIntoADriveAndSetsTheDiskChangedBit) {
+  Boot();
+  NewDisk("WORK");
+  EXPECT_EQ(Command("MOUNT B: WORK"), "\r\n\r\nMounted \"WORK\" in drive \"B\"!\r\n");
+  EXPECT_EQ(Machine.DriveCaption(1), "\"WORK\"");
+  EXPECT_EQ(In(64) & 128, 128) << "the BIOS must log the drive in again";
+  Out(64, 0);
+  EXPECT_EQ(In(64) & 128, 0);
+  EXPECT_EQ(Command("MOUNT B:"), "\r\n\r\n  B: \"WORK\"\r\n");
+  EXPECT_EQ(Command("MOUNT C"), "\r\n\r\n  C: (no disk)\r\n");
+  EXPECT_EQ(Command("MOUNT E"), "\r\n\r\nInvalid drive identifier \"E\"!\r\n");
+  EXPECT_EQ(Command("MOUNT E:"), "\r\n\r\nInvalid drive identifier \"E:\"!\r\n");
+  EXPECT_EQ(Command("MOUNT E: WORK"), "\r\n\r\nInvalid drive identifier \"E\"!\r\n");
+  EXPECT_EQ(Command("MOUNT WORK"), "\r\n\r\nYou must indicate the drive to mount the disk!\r\n");
+  EXPECT_EQ(Command("MOUNT C: NOSUCH"), "\r\n\r\nNo such disk as \"NOSUCH\"!\r\n");
+}
+
+TEST_F(SystemManagerTest, MountFindsDiskNamesWhateverTheirCase) {
+  Boot();
+  NewDisk("text edit");
+  EXPECT_EQ(Command("MOUNT C: TEXT EDIT"), "\r\n\r\nMounted \"TEXT EDIT\" in drive \"C\"!\r\n");
+  EXPECT_EQ(Machine.DriveCaption(2), "\"text edit\"");
+}
+
+TEST_F(SystemManagerTest, MountOfADiskInAnotherDriveNamesThatDrive) {
+  Boot();
+  NewDisk("WORK");
+  Command("MOUNT C: WORK");
+  Out(64, 0);
+  EXPECT_EQ(Command("MOUNT B: WORK"), "\r\n\r\nThe disk is already mounted in drive \"C\"!\r\n");
+  EXPECT_EQ(Machine.DriveCaption(1), "(no disk)");
+  EXPECT_EQ(In(64) & 128, 0);
+}
+
+TEST_F(SystemManagerTest, MountTakesADiskNameNeverAPath) {
+  Boot();
+  machine_test::TTempFolder Outside;
+  TDiskDrive::FormatDriveFile(Outside.File("x.cpmdsk"));
+  const std::string Relative =
+      std::filesystem::relative(Outside.File("x"), Folder.Path()).string();  // "../korvel-machine-.../x"
+  for (const std::string& Name : {Relative, std::string("../x"), std::string("sub/x"), std::string("a\\b"),
+                                  std::string(".."), Outside.File("x")}) {
+    const std::string Reply = Command("MOUNT B: " + Name);
+    EXPECT_EQ(Reply, "\r\n\r\nInvalid disk identifier \"" + Name + "\"!\r\n");
+  }
+  EXPECT_FALSE(Machine.DiskController().HasDisk(1));
+  EXPECT_EQ(Command("MOUNT ../*"), "\r\n\r\nAvailable disks to mount:\r\n\r\nInvalid disk identifier \"../*\"!\r\n");
+}
+
+TEST_F(SystemManagerTest, AFailedMountIntoDriveANeverEjectsTheBootDisk) {
+  Boot();
+  machine_test::WriteTextFile(Folder.File("TINY.cpmdsk"), "too small");
+  const std::string Reply = Command("MOUNT A: TINY");
+  EXPECT_NE(Reply.find("too small to hold the boot image"), std::string::npos) << Reply;
+  EXPECT_EQ(Machine.DriveCaption(0), "\"DiskA\"");
+  EXPECT_EQ(machine_test::ReadBytes(Folder.File("TINY.cpmdsk")).size(), 9u);
+  EXPECT_EQ(In(64) & 128, 0);
+}
+
+TEST_F(SystemManagerTest, MountIntoDriveAWritesTheBootImage) {
+  Boot();
+  const std::string Swap = NewDisk("SWAP");
+  EXPECT_EQ(Command("MOUNT A: SWAP"), "\r\n\r\nMounted \"SWAP\" in drive \"A\"!\r\n");
+  EXPECT_EQ(machine_test::ReadBytes(Swap)[0], CpmImage[0]);
+  EXPECT_EQ(In(64) & 128, 128);
+}
+
+TEST_F(SystemManagerTest, SearchListsUnmountedDisksOnly) {
+  Boot();
+  NewDisk("WORK1");
+  NewDisk("WORK2");
+  NewDisk("GAMES");
+  std::filesystem::create_directory(Folder.File("WORKDIR.cpmdsk"));
+  Command("MOUNT B: WORK2");
+  EXPECT_EQ(Command("MOUNT WORK*"), "\r\n\r\nAvailable disks to mount:\r\n\r\n  WORK1\r\n");
+  EXPECT_EQ(Command("MOUNT *"), "\r\n\r\nAvailable disks to mount:\r\n\r\n  GAMES\r\n  WORK1\r\n");
+  EXPECT_EQ(Command("MOUNT WORK?"), "\r\n\r\nAvailable disks to mount:\r\n\r\n  WORK1\r\n");
+  EXPECT_EQ(Command("MOUNT NOSUCH*"), "\r\n\r\nAvailable disks to mount:\r\n\r\nNo mountable disks found!\r\n");
+}
+
+TEST_F(SystemManagerTest, UnmountRemovesDisksButNeverTheBootDisk) {
+  Boot();
+  NewDisk("WORK");
+  Command("MOUNT B: WORK");
+  Out(64, 0);
+  EXPECT_EQ(Command("UNMOUNT b:"), "\r\n\r\nDisk removed from drive \"B\"!\r\n");
+  EXPECT_EQ(Machine.DriveCaption(1), "(no disk)");
+  EXPECT_EQ(In(64) & 128, 128);
+  Out(64, 0);
+  EXPECT_EQ(Command("UNMOUNT C:"), "\r\n\r\nDisk removed from drive \"C\"!\r\n");
+  EXPECT_EQ(In(64) & 128, 0) << "an empty drive did not change";
+  const std::string BootRefusal =
+      "\r\n\r\nYou may not remove the boot disk in drive A:\r\nUse the MOUNT command to change boot disk!\r\n";
+  EXPECT_EQ(Command("UNMOUNT A:"), BootRefusal);
+  EXPECT_EQ(Command("UNMOUNT a:"), BootRefusal);
+  EXPECT_TRUE(Machine.DiskController().HasDisk(0));
+  EXPECT_EQ(Command("UNMOUNT E:"), "\r\n\r\nInvalid drive identifier \"E\"!\r\n");
+  EXPECT_EQ(Command("UNMOUNT B"), "\r\n\r\nInvalid drive identifier \"B\"!\r\n");
+  EXPECT_NE(Command("UNMOUNT").find("Remove a disk from any drive:\r\n"), std::string::npos);
+}
+
+TEST_F(SystemManagerTest, PrintReportsAndSteersThePrinter) {
+  EXPECT_EQ(Command("PRINT"),
+            "\r\n\r\nLPT port printer emulation status;\r\n\r\n  No system printer is currently available.\r\n\r\n");
+  Machine.SelectedPrinterName = "Office";
+  EXPECT_EQ(Command("PRINT"), "\r\n\r\nLPT port printer emulation status;\r\n\r\n  Selected Printer: \"Office\"\r\n\r\n"
+                              "  Printer is not enabled.\r\n\r\n");
+  EXPECT_EQ(Command("PRINT EJECT"), "\r\n\r\nPrinter is not enabled.\r\n");
+  auto Owned = std::make_unique<TRecordingPrinter>();
+  TRecordingPrinter& Printer = *Owned;
+  Machine.SetPrinter(std::move(Owned));
+  EXPECT_NE(Command("PRINT").find("  Printer is enabled for printing.\r\n"), std::string::npos);
+  EXPECT_EQ(Command("PRINT eject"), "\r\n\r\nNo print job is printing.\r\n");
+  Printer.Printing = true;
+  Printer.Pages = 3;
+  EXPECT_NE(Command("PRINT").find("  Printer is active, 3 pages in the current print job.\r\n"), std::string::npos);
+  Printer.Pages = 0;
+  EXPECT_NE(Command("PRINT").find("  Printer is active, 1 page in current print job.\r\n"), std::string::npos);
+  EXPECT_EQ(Command("PRINT FOO"), "\r\n\r\nValid printer commands are; ABORT and EJECT.\r\n");
+  EXPECT_EQ(Command("PRINT eject"), "\r\n\r\nPrinting remaining pages in the current print job.\r\n");
+  EXPECT_EQ(Printer.Ejects, 1);
+  Printer.Printing = true;
+  EXPECT_EQ(Command("print Abort"), "\r\n\r\nAborting remaining pages in the current print job.\r\n");
+  EXPECT_EQ(Printer.Aborts, 1);
+}
+
+TEST_F(SystemManagerTest, ALongReplyIsCutAtTheQueueCapacity) {
+  Boot();
+  for (int I = 0; I < 1500; ++I) {
+    char Name[16];
+    std::snprintf(Name, sizeof Name, "DISK%04d.cpmdsk", I);
+    machine_test::WriteTextFile(Folder.File(Name), "");
+  }
+  Command("MOUNT DISK*");
+  EXPECT_EQ(Machine.SysResponseQueue.Count(), 0);
+  Out(64, 0);
+  for (char C : std::string("MOUNT DISK*")) Out(65, static_cast<uint8_t>(C));
+  Out(64, 1);
+  EXPECT_EQ(Machine.SysResponseQueue.Count(), 16384);
+  EXPECT_EQ(In(64) & 2, 2);
+}
+
+TEST_F(SystemManagerTest, AZ80ProgramSendsACommandAndReadsTheReply) {
+  // OUT (64),0 ; send "DATE" through port 65 ; OUT (64),1 ; copy the reply to 0200h until ^Z ; HALT
+  Machine.Clock = [] { return std::chrono::system_clock::from_time_t(86400 * 3); };
+  const std::vector<uint8_t> Program = {
+      0xAF, 0xD3, 0x40,                    // XOR A ; OUT (64),A
+      0x21, 0x30, 0x01,                    // LD HL,cmd
+      0x7E, 0xB7, 0x28, 0x05,              // loop: LD A,(HL) ; OR A ; JR Z,run
+      0xD3, 0x41, 0x23, 0x18, 0xF7,        // OUT (65),A ; INC HL ; JR loop
+      0x3E, 0x01, 0xD3, 0x40,              // run: LD A,1 ; OUT (64),A
+      0x21, 0x00, 0x02,                    // LD HL,0200h
+      0xDB, 0x41, 0xFE, 0x1A, 0x28, 0x04,  // read: IN A,(65) ; CP 26 ; JR Z,done
+      0x77, 0x23, 0x18, 0xF6,              // LD (HL),A ; INC HL ; JR read
+      0x76};                               // done: HALT
+  std::vector<uint8_t> Memory = Program;
+  Memory.resize(0x30, 0);
+  for (char C : std::string("DATE")) Memory.push_back(static_cast<uint8_t>(C));
+  Memory.push_back(0);
+  RunProgram(Memory);
+  std::string Reply;
+  for (uint16_t A = 0x200; Machine.Cpu().ReadByte(A) != 0; ++A) Reply += static_cast<char>(Machine.Cpu().ReadByte(A));
+  EXPECT_EQ(Reply.substr(0, 2), "\r\n");
+  EXPECT_NE(Reply.find("January 0"), std::string::npos) << Reply;
+}
+
+}  // namespace
