@@ -16,17 +16,38 @@
 
 namespace {
 
-// Flag bytes that depend only on a result byte.
+constexpr uint8_t SignZeroOf(unsigned result) {
+  return static_cast<uint8_t>((result & FlagS) | ((result & 0xFF) == 0 ? FlagZ : 0));
+}
+
+// F after First + Second + CarryIn: carry, signed overflow, half carry, S and Z
+// of the result, N = 0, bits 3 and 5 of First (the operand, not the result).
+constexpr uint8_t AddFlagsOf(unsigned First, unsigned Second, unsigned CarryIn) {
+  const unsigned r = First + Second + CarryIn;
+  return static_cast<uint8_t>((r >> 8) | (((First ^ r) & (Second ^ r) & 0x80) >> 5) | ((First ^ Second ^ r) & FlagH) |
+                              SignZeroOf(r) | (First & (Flag3 | Flag5)));
+}
+
+// F after First - Second - CarryIn, computed in unsigned int so that Second plus
+// the carry may be 256 and still borrow.
+constexpr uint8_t SubFlagsOf(unsigned First, unsigned Second, unsigned CarryIn) {
+  const unsigned r = First - Second - CarryIn;
+  return static_cast<uint8_t>(((r >> 8) & FlagC) | FlagN | (((First ^ Second) & (First ^ r) & 0x80) >> 5) |
+                              ((First ^ Second ^ r) & FlagH) | SignZeroOf(r) | (First & (Flag3 | Flag5)));
+}
+
+// Flag bytes that depend on one byte only.
 struct TFlagTables {
-  uint8_t SignZero[256];        // S and Z
-  uint8_t Logic[256];           // S, Z, bits 3/5 and even parity: SetLogicFlags with H = 0
-  constexpr TFlagTables() : SignZero(), Logic() {
-    for (int v = 0; v < 256; ++v) {
-      int ones = 0;
-      for (int b = 0; b < 8; ++b) ones += (v >> b) & 1;
-      const uint8_t sz = static_cast<uint8_t>((v & FlagS) | (v == 0 ? FlagZ : 0));
-      SignZero[v] = sz;
-      Logic[v] = static_cast<uint8_t>(sz | (v & (Flag3 | Flag5)) | ((ones & 1) == 0 ? FlagPV : 0));
+  uint8_t Logic[256];  // S, Z, bits 3/5 and even parity: SetLogicFlags with H = 0
+  uint8_t Inc[256];    // INC of the byte, all but C
+  uint8_t Dec[256];    // DEC of the byte, all but C
+  constexpr TFlagTables() : Logic(), Inc(), Dec() {
+    for (unsigned v = 0; v < 256; ++v) {
+      unsigned ones = 0;
+      for (unsigned b = 0; b < 8; ++b) ones += (v >> b) & 1;
+      Logic[v] = static_cast<uint8_t>(SignZeroOf(v) | (v & (Flag3 | Flag5)) | ((ones & 1) == 0 ? FlagPV : 0));
+      Inc[v] = static_cast<uint8_t>(AddFlagsOf(v, 1, 0) & ~FlagC);
+      Dec[v] = static_cast<uint8_t>(SubFlagsOf(v, 1, 0) & ~FlagC);
     }
   }
 };
@@ -35,19 +56,14 @@ constexpr TFlagTables FlagTables;
 
 // The flag arithmetic itself, inlined into the handlers.
 inline uint8_t AddBytes(uint8_t First, uint8_t Second, uint8_t& F) {
-  const unsigned r = First + Second + (F & FlagC);
-  const uint8_t result = static_cast<uint8_t>(r);
-  F = static_cast<uint8_t>((r >> 8) | (((First ^ r) & (Second ^ r) & 0x80) >> 5) | ((First ^ Second ^ r) & FlagH) |
-                           FlagTables.SignZero[result] | (First & (Flag3 | Flag5)));
+  const uint8_t result = static_cast<uint8_t>(First + Second + (F & FlagC));
+  F = AddFlagsOf(First, Second, F & FlagC);
   return result;
 }
 
 inline uint8_t SubBytes(uint8_t First, uint8_t Second, uint8_t& F) {
-  // Computed in unsigned int, so Second + carry = 256 still borrows.
-  const unsigned r = First - Second - (F & FlagC);
-  const uint8_t result = static_cast<uint8_t>(r);
-  F = static_cast<uint8_t>(((r >> 8) & FlagC) | FlagN | (((First ^ Second) & (First ^ r) & 0x80) >> 5) |
-                           ((First ^ Second ^ r) & FlagH) | FlagTables.SignZero[result] | (First & (Flag3 | Flag5)));
+  const uint8_t result = static_cast<uint8_t>(First - Second - (F & FlagC));
+  F = SubFlagsOf(First, Second, F & FlagC);
   return result;
 }
 
@@ -400,31 +416,19 @@ CPU_ALWAYS_INLINE void TCpuEmu::OpIncDec16(TOp op, TCycle&) {
 template <class TOp>
 CPU_ALWAYS_INLINE void TCpuEmu::OpInc8(TOp op, TCycle& c) {
   const uint8_t y = (op.Value() >> 3) & 7;
-  const uint8_t carry = Registers[RegF] & FlagC;
-  uint8_t f = 0;
-  if (y == 6) {
-    const uint16_t address = IndexedAddress(op, c);
-    Memory[address] = AddBytes(Memory[address], 1, f);
-  } else {
-    uint8_t& r = Registers[MapIndex(op, y)];
-    r = AddBytes(r, 1, f);
-  }
-  Registers[RegF] = static_cast<uint8_t>((f & ~FlagC) | carry);
+  uint8_t& target = y == 6 ? Memory[IndexedAddress(op, c)] : Registers[MapIndex(op, y)];
+  const uint8_t v = target;
+  target = static_cast<uint8_t>(v + 1);
+  Registers[RegF] = static_cast<uint8_t>(FlagTables.Inc[v] | (Registers[RegF] & FlagC));  // C unchanged
 }
 
 template <class TOp>
 CPU_ALWAYS_INLINE void TCpuEmu::OpDec8(TOp op, TCycle& c) {
   const uint8_t y = (op.Value() >> 3) & 7;
-  const uint8_t carry = Registers[RegF] & FlagC;
-  uint8_t f = 0;
-  if (y == 6) {
-    const uint16_t address = IndexedAddress(op, c);
-    Memory[address] = SubBytes(Memory[address], 1, f);
-  } else {
-    uint8_t& r = Registers[MapIndex(op, y)];
-    r = SubBytes(r, 1, f);
-  }
-  Registers[RegF] = static_cast<uint8_t>((f & ~FlagC) | carry);
+  uint8_t& target = y == 6 ? Memory[IndexedAddress(op, c)] : Registers[MapIndex(op, y)];
+  const uint8_t v = target;
+  target = static_cast<uint8_t>(v - 1);
+  Registers[RegF] = static_cast<uint8_t>(FlagTables.Dec[v] | (Registers[RegF] & FlagC));  // C unchanged
 }
 
 template <class TOp>

@@ -5,6 +5,7 @@
 // runs of ExecuteInstructions with the BDOS entry as the breakpoint.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -47,7 +48,9 @@ class TCpmProgramRunner {
       if (Mode == TMode::SingleSteps) {
         Cpu.ExecuteInstruction();
       } else {
-        Cpu.ExecuteInstructions(limit - Cpu.InstructionCount, BdosEntry);
+        // Slices, so that the HALT at the end is noticed soon after the program ends.
+        const uint64_t slice = std::min<uint64_t>(limit - Cpu.InstructionCount, 10'000'000);
+        Cpu.ExecuteInstructions(slice, BdosEntry);
         if (Cpu.CpuState & CpuStateHalted) return Cpu.GetPC() == 0x0000;
       }
     }
