@@ -1,6 +1,7 @@
 // Temporary folders and image helpers for the disk tests.
 #pragma once
 
+#include "TempFolder.h"
 #include <sys/resource.h>
 
 #include <csignal>
@@ -14,27 +15,7 @@
 
 namespace disk_test {
 
-// A fresh folder of its own, removed with everything in it afterwards.
-class TTempDir {
- public:
-  TTempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "korvel-disks-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TTempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TTempDir(const TTempDir&) = delete;
-  TTempDir& operator=(const TTempDir&) = delete;
-
-  const std::filesystem::path& Path() const { return path_; }
-  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
- private:
-  std::filesystem::path path_;
-};
+using TTempDir = korvel_test::TTempFolder;
 
 inline std::vector<unsigned char> ReadBytes(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);

@@ -5,6 +5,7 @@
 // ports is kept as a transcript beside the CRT screen buffer.
 #pragma once
 
+#include "TempFolder.h"
 #include <stdlib.h>
 
 #include <cctype>
@@ -27,25 +28,7 @@
 
 namespace korvel_boot {
 
-// A fresh folder, removed with everything in it afterwards.
-class TScratchFolder {
- public:
-  TScratchFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "korvel-boot-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    FPath = pattern;
-  }
-  ~TScratchFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(FPath, ignored);
-  }
-  TScratchFolder(const TScratchFolder&) = delete;
-  TScratchFolder& operator=(const TScratchFolder&) = delete;
-  const std::filesystem::path& Path() const { return FPath; }
-
- private:
-  std::filesystem::path FPath;
-};
+using TScratchFolder = korvel_test::TTempFolder;
 
 // The bytes of a program assembled to run at 0100h, read from its Intel-hex file.
 inline std::vector<uint8_t> ComProgramFromHex(const std::string& hexFile) {

@@ -2,6 +2,7 @@
 // direct port access, Intel-hex text and small boot images.
 #pragma once
 
+#include "TempFolder.h"
 #include <unistd.h>
 
 #include <cstdio>
@@ -17,26 +18,7 @@
 
 namespace machine_test {
 
-// A fresh folder under the system's temporary folder, removed with everything in it.
-class TTempFolder {
- public:
-  TTempFolder() {
-    std::string Pattern = (std::filesystem::temp_directory_path() / "korvel-machine-XXXXXX").string();
-    if (::mkdtemp(Pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    FPath = Pattern;
-  }
-  ~TTempFolder() {
-    std::error_code Error;
-    std::filesystem::remove_all(FPath, Error);
-  }
-  TTempFolder(const TTempFolder&) = delete;
-  TTempFolder& operator=(const TTempFolder&) = delete;
-  const std::filesystem::path& Path() const { return FPath; }
-  std::string File(const std::string& Name) const { return (FPath / Name).string(); }
-
- private:
-  std::filesystem::path FPath;
-};
+using TTempFolder = korvel_test::TTempFolder;
 
 // Intel-hex text of Data at Address: 16-byte data records and the end record,
 // with correct checksums.
