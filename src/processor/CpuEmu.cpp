@@ -301,18 +301,28 @@ CPU_ALWAYS_INLINE bool TCpuEmu::TestCondition(uint8_t cc) const {
 }
 
 // During an instruction CurrentPC is the PC after the one before, where this one began.
+// Runs an event with the cycle state written back to the fields, and takes the
+// state up again afterwards (the event may change registers, memory or PC). The
+// run's own bookkeeping is kept, should the event run instructions itself.
+template <class TEvent>
+CPU_ALWAYS_INLINE void TCpuEmu::CallOut(TCycle& c, uint8_t Pending, TEvent&& Event) {
+  const uint64_t countAtEnd = CountAtEnd;
+  const int32_t runBreakPoint = RunBreakPoint;
+  StoreCycle(c, Pending);
+  Event();
+  CountAtEnd = countAtEnd;
+  RunBreakPoint = runBreakPoint;
+  c = LoadCycle(Pending);
+}
+
 CPU_ALWAYS_INLINE void TCpuEmu::PortReadFrom(TCycle& c, uint8_t Hi, uint8_t Lo, uint8_t& Data) {
-  CurrentPC = c.InstrPC;
-  StoreCycle(c);
-  PortRead(Hi, Lo, Data);
-  c = LoadCycle();
+  CurrentPC = InstructionPC;
+  CallOut(c, WithinInstruction, [&] { PortRead(Hi, Lo, Data); });
 }
 
 CPU_ALWAYS_INLINE void TCpuEmu::PortWriteFrom(TCycle& c, uint8_t Hi, uint8_t Lo, uint8_t Data) {
-  CurrentPC = c.InstrPC;
-  StoreCycle(c);
-  PortWrite(Hi, Lo, Data);
-  c = LoadCycle();
+  CurrentPC = InstructionPC;
+  CallOut(c, WithinInstruction, [&] { PortWrite(Hi, Lo, Data); });
 }
 
 // ---------------------------------------------------------------------------
@@ -835,10 +845,8 @@ void TCpuEmu::OpNeg() {
 
 void TCpuEmu::OpRetnReti(TCycle& c) {
   if (Opcode == 0x4D) {  // RETI
-    CurrentPC = c.InstrPC;
-    StoreCycle(c);
-    EndOfInterrupt();
-    c = LoadCycle();
+    CurrentPC = InstructionPC;
+    CallOut(c, WithinInstruction, [this] { EndOfInterrupt(); });
   } else if (CpuState & CpuStateIff2) {  // RETN: IFF1 := IFF2
     CpuState |= CpuStateIff1;
   } else {
@@ -859,12 +867,12 @@ void TCpuEmu::OpEdMisc(TCycle& c) {
   switch ((Opcode >> 3) & 7) {
     case 0: Registers[RegI] = a; break;  // LD I,A
     case 1:  // LD R,A (all eight bits)
-      c.R = a;
-      c.RBit7 = a & 0x80;
+      Registers[RegR] = a;
+      c.RBase = static_cast<uint8_t>(a - static_cast<uint8_t>(CountOf(c)) - WithinInstruction);
       break;
     case 2:                              // LD A,I
     case 3:                              // LD A,R
-      a = (Opcode & 8) ? RefreshValue(c) : Registers[RegI];
+      a = (Opcode & 8) ? RefreshValue(c, WithinInstruction) : Registers[RegI];
       f = LogicFlags(a, false);
       f = static_cast<uint8_t>((f & ~FlagPV) | carry | ((CpuState & CpuStateIff2) ? FlagPV : 0));
       break;
@@ -983,19 +991,23 @@ CPU_ALWAYS_INLINE void TCpuEmu::DispatchOpcode(TCycle& c) {
     DecodeQuadrant3(op, c);
 }
 
-// Step 2a: a pending interrupt, or else the next opcode byte, into Opcode.
-CPU_ALWAYS_INLINE bool TCpuEmu::FetchOpcode(TCycle& c) {
+// Step 2a: a pending interrupt, or else the next opcode byte, into Opcode. The
+// first fetch of an instruction advances R through the instruction count; a
+// fetch after a prefix (Further) counts on its own.
+CPU_ALWAYS_INLINE void TCpuEmu::FetchOpcode(TCycle& c, bool Further) {
   if (CpuState & CpuStateIrqBlock) {
     CpuState &= static_cast<uint8_t>(~CpuStateIrqBlock);
   } else if (InterruptPollsAssigned()) [[unlikely]] {
-    StoreCycle(c);
-    const bool opcodeHandedOver = AcceptInterrupt();
-    c = LoadCycle();
-    if (opcodeHandedOver) return true;
+    bool opcodeHandedOver = false;
+    CallOut(c, Further ? WithinInstruction : 0, [&] { opcodeHandedOver = AcceptInterrupt(); });
+    if (opcodeHandedOver) {
+      // The vector byte was not fetched: R does not advance for it.
+      if (!Further) --c.RBase;
+      return;
+    }
   }
   Opcode = Fetch(c);
-  IncrementRefresh(c);
-  return true;
+  if (Further) IncrementRefresh(c);
 }
 
 #define CPU_CASE(n)                   \
@@ -1006,7 +1018,7 @@ CPU_ALWAYS_INLINE bool TCpuEmu::FetchOpcode(TCycle& c) {
 CPU_FLATTEN TCpuEmu::TCycle TCpuEmu::ExecutePrefixedPasses(TCycle c) {
   constexpr bool NoPrefix = false;
   while (IndexPrefix != 0) {
-    FetchOpcode(c);
+    FetchOpcode(c, true);
     switch (Opcode) { CPU_REPEAT256(CPU_CASE) }
   }
   return c;
@@ -1015,20 +1027,18 @@ CPU_FLATTEN TCpuEmu::TCycle TCpuEmu::ExecutePrefixedPasses(TCycle c) {
 // Steps 3 and 4, and 5 when OnOpcodeDone is assigned.
 CPU_ALWAYS_INLINE void TCpuEmu::FinishInstruction(TCycle& c) {
   CurrentPC = c.PC;
-  ++c.Count;
-  if (OnOpcodeDone) [[unlikely]] {
-    StoreCycle(c);
-    OnOpcodeDone(*this);
-    c = LoadCycle();
-  }
+  --c.Left;
+  if (OnOpcodeDone) [[unlikely]]
+    CallOut(c, 0, [this] { OnOpcodeDone(*this); });
 }
 
 CPU_FLATTEN void TCpuEmu::ExecuteInstruction() {
   constexpr bool NoPrefix = true;
+  CountAtEnd = InstructionCount + 1;
   TCycle c = LoadCycle();
-  c.InstrPC = c.PC;
+  InstructionPC = c.PC;
   if (IndexPrefix == 0) {
-    FetchOpcode(c);
+    FetchOpcode(c, false);
     switch (Opcode) { CPU_REPEAT256(CPU_CASE) }
   }
   if (IndexPrefix != 0) c = ExecutePrefixedPasses(c);
@@ -1062,13 +1072,12 @@ CPU_FLATTEN uint64_t TCpuEmu::RunWithoutEvents(uint64_t Count, int32_t BreakPoin
       CPU_REPEAT256(CPU_LABEL_ADDRESS)
 #undef CPU_LABEL_ADDRESS
   };
+  CountAtEnd = InstructionCount + Count;
+  RunBreakPoint = BreakPoint;
   TCycle c = LoadCycle();
-  const uint64_t first = c.Count;
-  const uint64_t last = first + Count;
-  c.InstrPC = c.PC;
+  InstructionPC = c.PC;
   if (CpuState & CpuStateIrqBlock) CpuState &= static_cast<uint8_t>(~CpuStateIrqBlock);
   Opcode = Fetch(c);
-  IncrementRefresh(c);
   goto* labels[Opcode];
 
   // Only DI, EI and the prefixes set the interrupt block; only instructions that
@@ -1076,17 +1085,15 @@ CPU_FLATTEN uint64_t TCpuEmu::RunWithoutEvents(uint64_t Count, int32_t BreakPoin
 #define CPU_LABEL(n)                                                                          \
   opcode_##n : DispatchOpcode<(n), true>(c);                                                  \
   if constexpr ((n) == 0xDD || (n) == 0xFD) c = ExecutePrefixedPasses(c);                     \
-  ++c.Count;                                                                                  \
-  if (c.PC == BreakPoint || c.Count == last) goto finished;                                   \
+  if (--c.Left == 0 || c.PC == RunBreakPoint) goto finished;                                  \
   if constexpr ((n) == 0xDB || (n) == 0xD3 || (n) == 0xED || (n) == 0xDD || (n) == 0xFD) {    \
     if (PerInstructionEventsAssigned()) goto finished;                                        \
   }                                                                                           \
-  c.InstrPC = c.PC;                                                                           \
+  InstructionPC = c.PC;                                                                       \
   if constexpr ((n) == 0xF3 || (n) == 0xFB || (n) == 0xDD || (n) == 0xFD) {                   \
     if (CpuState & CpuStateIrqBlock) CpuState &= static_cast<uint8_t>(~CpuStateIrqBlock);     \
   }                                                                                           \
   Opcode = Fetch(c);                                                                          \
-  IncrementRefresh(c);                                                                        \
   goto* labels[Opcode];
 
   CPU_REPEAT256(CPU_LABEL)
@@ -1094,126 +1101,126 @@ CPU_FLATTEN uint64_t TCpuEmu::RunWithoutEvents(uint64_t Count, int32_t BreakPoin
 finished:
   CurrentPC = c.PC;
   StoreCycle(c);
-  return c.Count - first;
+  return Count - c.Left;
 }
 
 // Decode-table entries: the handlers applied to the current Opcode and PC.
 void TCpuEmu::DecodeQuadrant0() {
-  TCycle c = LoadCycle();
+  TCycle c = LoadCycle(WithinInstruction);
   DecodeQuadrant0(TCurrentOpcode{Opcode}, c);
-  StoreCycle(c);
+  StoreCycle(c, WithinInstruction);
 }
 
 void TCpuEmu::OpRelJumps() {
-  TCycle c = LoadCycle();
+  TCycle c = LoadCycle(WithinInstruction);
   OpRelJumps(TCurrentOpcode{Opcode}, c);
-  StoreCycle(c);
+  StoreCycle(c, WithinInstruction);
 }
 
 void TCpuEmu::OpLoad16Add16() {
-  TCycle c = LoadCycle();
+  TCycle c = LoadCycle(WithinInstruction);
   OpLoad16Add16(TCurrentOpcode{Opcode}, c);
-  StoreCycle(c);
+  StoreCycle(c, WithinInstruction);
 }
 
 void TCpuEmu::OpIndirectLoad() {
-  TCycle c = LoadCycle();
+  TCycle c = LoadCycle(WithinInstruction);
   OpIndirectLoad(TCurrentOpcode{Opcode}, c);
-  StoreCycle(c);
+  StoreCycle(c, WithinInstruction);
 }
 
 void TCpuEmu::OpIncDec16() {
-  TCycle c = LoadCycle();
+  TCycle c = LoadCycle(WithinInstruction);
   OpIncDec16(TCurrentOpcode{Opcode}, c);
-  StoreCycle(c);
+  StoreCycle(c, WithinInstruction);
 }
 
 void TCpuEmu::OpInc8() {
-  TCycle c = LoadCycle();
+  TCycle c = LoadCycle(WithinInstruction);
   OpInc8(TCurrentOpcode{Opcode}, c);
-  StoreCycle(c);
+  StoreCycle(c, WithinInstruction);
 }
 
 void TCpuEmu::OpDec8() {
-  TCycle c = LoadCycle();
+  TCycle c = LoadCycle(WithinInstruction);
   OpDec8(TCurrentOpcode{Opcode}, c);
-  StoreCycle(c);
+  StoreCycle(c, WithinInstruction);
 }
 
 void TCpuEmu::OpLoadImm8() {
-  TCycle c = LoadCycle();
+  TCycle c = LoadCycle(WithinInstruction);
   OpLoadImm8(TCurrentOpcode{Opcode}, c);
-  StoreCycle(c);
+  StoreCycle(c, WithinInstruction);
 }
 
 void TCpuEmu::OpAccumulatorOps() {
-  TCycle c = LoadCycle();
+  TCycle c = LoadCycle(WithinInstruction);
   OpAccumulatorOps(TCurrentOpcode{Opcode}, c);
-  StoreCycle(c);
+  StoreCycle(c, WithinInstruction);
 }
 
 void TCpuEmu::OpLoad8OrHalt() {
-  TCycle c = LoadCycle();
+  TCycle c = LoadCycle(WithinInstruction);
   OpLoad8OrHalt(TCurrentOpcode{Opcode}, c);
-  StoreCycle(c);
+  StoreCycle(c, WithinInstruction);
 }
 
 void TCpuEmu::DecodeQuadrant2() {
-  TCycle c = LoadCycle();
+  TCycle c = LoadCycle(WithinInstruction);
   DecodeQuadrant2(TCurrentOpcode{Opcode}, c);
-  StoreCycle(c);
+  StoreCycle(c, WithinInstruction);
 }
 
 void TCpuEmu::DecodeQuadrant3() {
-  TCycle c = LoadCycle();
+  TCycle c = LoadCycle(WithinInstruction);
   DecodeQuadrant3(TCurrentOpcode{Opcode}, c);
-  StoreCycle(c);
+  StoreCycle(c, WithinInstruction);
 }
 
 void TCpuEmu::OpRetCond() {
-  TCycle c = LoadCycle();
+  TCycle c = LoadCycle(WithinInstruction);
   OpRetCond(TCurrentOpcode{Opcode}, c);
-  StoreCycle(c);
+  StoreCycle(c, WithinInstruction);
 }
 
 void TCpuEmu::OpPopMisc() {
-  TCycle c = LoadCycle();
+  TCycle c = LoadCycle(WithinInstruction);
   OpPopMisc(TCurrentOpcode{Opcode}, c);
-  StoreCycle(c);
+  StoreCycle(c, WithinInstruction);
 }
 
 void TCpuEmu::OpJumpCond() {
-  TCycle c = LoadCycle();
+  TCycle c = LoadCycle(WithinInstruction);
   OpJumpCond(TCurrentOpcode{Opcode}, c);
-  StoreCycle(c);
+  StoreCycle(c, WithinInstruction);
 }
 
 void TCpuEmu::OpJumpMisc() {
-  TCycle c = LoadCycle();
+  TCycle c = LoadCycle(WithinInstruction);
   OpJumpMisc(TCurrentOpcode{Opcode}, c);
-  StoreCycle(c);
+  StoreCycle(c, WithinInstruction);
 }
 
 void TCpuEmu::OpCallCond() {
-  TCycle c = LoadCycle();
+  TCycle c = LoadCycle(WithinInstruction);
   OpCallCond(TCurrentOpcode{Opcode}, c);
-  StoreCycle(c);
+  StoreCycle(c, WithinInstruction);
 }
 
 void TCpuEmu::OpPushCallPrefix() {
-  TCycle c = LoadCycle();
+  TCycle c = LoadCycle(WithinInstruction);
   OpPushCallPrefix(TCurrentOpcode{Opcode}, c);
-  StoreCycle(c);
+  StoreCycle(c, WithinInstruction);
 }
 
 void TCpuEmu::OpAluImm() {
-  TCycle c = LoadCycle();
+  TCycle c = LoadCycle(WithinInstruction);
   OpAluImm(TCurrentOpcode{Opcode}, c);
-  StoreCycle(c);
+  StoreCycle(c, WithinInstruction);
 }
 
 void TCpuEmu::OpRestart() {
-  TCycle c = LoadCycle();
+  TCycle c = LoadCycle(WithinInstruction);
   OpRestart(TCurrentOpcode{Opcode}, c);
-  StoreCycle(c);
+  StoreCycle(c, WithinInstruction);
 }

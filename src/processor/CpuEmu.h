@@ -230,36 +230,50 @@ class TCpuEmu final {
   // The cycle's working copy of PC, R and the instruction count. It stays in host
   // registers while instructions run and is written back to the fields before
   // anything outside the handlers can look (an event, the end of a call).
-  // R counts freely in R and RBit7 keeps the bit that counting never changes.
+  // The cycle state that a run keeps in host registers: PC, and Left, the
+  // instructions still to run in this call (InstructionCount is CountAtEnd - Left).
+  // R is not counted per instruction: each instruction's first opcode fetch is
+  // implied by the count, so RBase holds R less the instruction count (low seven
+  // bits) and only the further fetches after CB, ED, DD and FD add to it.
   struct TCycle {
     uint16_t PC;
-    uint16_t InstrPC;
-    uint8_t R;
-    uint8_t RBit7;
-    uint64_t Count;
+    uint8_t RBase;
+    uint64_t Left;
   };
-  TCycle LoadCycle() const {
-    return {GetPC(), InstructionPC, Registers[RegR], static_cast<uint8_t>(Registers[RegR] & 0x80), InstructionCount};
+  uint64_t CountAtEnd = 0;
+  // The breakpoint of the current run, read from memory on every compare so that
+  // the run's registers stay free for the cycle state.
+  int32_t RunBreakPoint = -1;
+  uint64_t CountOf(const TCycle& c) const { return CountAtEnd - c.Left; }
+  // Pending is 1 within an instruction, whose own first fetch the count does not hold yet.
+  uint8_t RefreshValue(const TCycle& c, uint8_t Pending) const {
+    return static_cast<uint8_t>((Registers[RegR] & 0x80) | ((c.RBase + static_cast<uint8_t>(CountOf(c)) + Pending) & 0x7F));
   }
-  static uint8_t RefreshValue(const TCycle& c) { return static_cast<uint8_t>(c.RBit7 | (c.R & 0x7F)); }
-  void StoreCycle(const TCycle& c) {
+  TCycle LoadCycle(uint8_t Pending = 0) const {
+    return {GetPC(), static_cast<uint8_t>(Registers[RegR] - static_cast<uint8_t>(InstructionCount) - Pending),
+            CountAtEnd - InstructionCount};
+  }
+  void StoreCycle(const TCycle& c, uint8_t Pending = 0) {
     SetPair(RegPCH, c.PC);
-    InstructionPC = c.InstrPC;
-    Registers[RegR] = RefreshValue(c);
-    InstructionCount = c.Count;
+    Registers[RegR] = RefreshValue(c, Pending);
+    InstructionCount = CountOf(c);
   }
+  static constexpr uint8_t WithinInstruction = 1;
   uint8_t Fetch(TCycle& c) { return Memory[c.PC++]; }
   uint16_t FetchWord(TCycle& c) {
     const uint8_t low = Fetch(c);
     return static_cast<uint16_t>(Fetch(c) << 8 | low);
   }
-  static void IncrementRefresh(TCycle& c) { ++c.R; }
+  // A fetch beyond the first of an instruction (after CB, ED, DD or FD).
+  static void IncrementRefresh(TCycle& c) { ++c.RBase; }
   void PushPC(const TCycle& c) { PushWord(static_cast<uint8_t>(c.PC >> 8), static_cast<uint8_t>(c.PC)); }
   void PopPC(TCycle& c) {
     uint8_t high, low;
     PopWord(high, low);
     c.PC = static_cast<uint16_t>(high << 8 | low);
   }
+  template <class TEvent>
+  void CallOut(TCycle& c, uint8_t Pending, TEvent&& Event);
   // Port access from a handler, with the working state visible to the event.
   void PortReadFrom(TCycle& c, uint8_t Hi, uint8_t Lo, uint8_t& Data);
   void PortWriteFrom(TCycle& c, uint8_t Hi, uint8_t Lo, uint8_t Data);
@@ -313,7 +327,7 @@ class TCpuEmu final {
   template <class TOp>
   void OpRestart(TOp op, TCycle& c);
 
-  bool FetchOpcode(TCycle& c);
+  void FetchOpcode(TCycle& c, bool Further);
   // The passes after a DD or FD prefix, up to the end of the instruction.
   TCycle ExecutePrefixedPasses(TCycle c);
   void FinishInstruction(TCycle& c);

@@ -565,6 +565,30 @@ TEST_F(CpuTest, PortHandlersSeeTheCurrentStateAndTheirChangesStay) {
   EXPECT_EQ(PC(), 0x2001);
 }
 
+// R counts every opcode fetch, including the one of the instruction whose port
+// event is running, in single steps and in runs alike; LD A,R reads the same count.
+TEST_F(CpuTest, PortHandlersAndLdARSeeEveryFetchSoFar) {
+  for (const bool inOneRun : {false, true}) {
+    std::vector<uint8_t> refreshSeen;
+    Cpu->OnPortWrite = [&](TCpuEmu& cpu, uint16_t, uint8_t) { refreshSeen.push_back(cpu.GetRegisterR()); };
+    Cpu->OnPortRead = [&](TCpuEmu& cpu, uint16_t, uint8_t& data) {
+      refreshSeen.push_back(cpu.GetRegisterR());
+      data = 0;
+    };
+    // NOP; OUT ($10),A; IN A,(C); LD A,R
+    Load(ProgramStart, {0x00, 0xD3, 0x10, 0xED, 0x78, 0xED, 0x5F});
+    SetPC(ProgramStart);
+    Reg(RegR) = 0x80;  // bit 7 never changes by counting
+    if (inOneRun)
+      EXPECT_EQ(Cpu->ExecuteInstructions(4), 4u);
+    else
+      Step(4);
+    EXPECT_EQ(refreshSeen, (std::vector<uint8_t>{0x82, 0x84})) << (inOneRun ? "run" : "single steps");
+    EXPECT_EQ(A(), 0x86);
+    EXPECT_EQ(Reg(RegR), 0x86);
+  }
+}
+
 TEST_F(CpuTest, OpcodeDoneSeesTheFinishedInstruction) {
   uint16_t pcSeen = 0, currentPcSeen = 0;
   uint64_t countSeen = 0;
