@@ -227,11 +227,10 @@ class TCpuEmu final {
     uint8_t Value() const { return Code; }
   };
 
-  // The cycle's working copy of PC, R and the instruction count. It stays in host
-  // registers while instructions run and is written back to the fields before
-  // anything outside the handlers can look (an event, the end of a call).
-  // The cycle state that a run keeps in host registers: PC, and Left, the
-  // instructions still to run in this call (InstructionCount is CountAtEnd - Left).
+  // The cycle state that a run keeps in host registers, written back to the
+  // fields before anything outside the handlers can look (an event, the end of a
+  // call): PC, and Left, the instructions still to run in this call
+  // (InstructionCount is CountAtEnd - Left).
   // R is not counted per instruction: each instruction's first opcode fetch is
   // implied by the count, so RBase holds R less the instruction count (low seven
   // bits) and only the further fetches after CB, ED, DD and FD add to it.
