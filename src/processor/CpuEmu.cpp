@@ -1081,11 +1081,18 @@ CPU_FLATTEN uint64_t TCpuEmu::RunWithoutEvents(uint64_t Count, int32_t BreakPoin
   goto* labels[Opcode];
 
   // Only DI, EI and the prefixes set the interrupt block; only instructions that
-  // can reach a port or RETI call out.
+  // can reach a port or RETI call out. Opcode is written where it can be seen:
+  // before a port event, and when the run ends (CB, ED and the prefixes write
+  // their own).
 #define CPU_LABEL(n)                                                                          \
-  opcode_##n : DispatchOpcode<(n), true>(c);                                                  \
+  opcode_##n :                                                                                \
+  if constexpr ((n) == 0xDB || (n) == 0xD3) Opcode = (n); /* seen by the port event */        \
+  DispatchOpcode<(n), true>(c);                                                               \
   if constexpr ((n) == 0xDD || (n) == 0xFD) c = ExecutePrefixedPasses(c);                     \
-  if (--c.Left == 0 || c.PC == RunBreakPoint) goto finished;                                  \
+  if (--c.Left == 0 || c.PC == RunBreakPoint) {                                               \
+    if constexpr ((n) != 0xCB && (n) != 0xED && (n) != 0xDD && (n) != 0xFD) Opcode = (n);     \
+    goto finished;                                                                            \
+  }                                                                                           \
   if constexpr ((n) == 0xDB || (n) == 0xD3 || (n) == 0xED || (n) == 0xDD || (n) == 0xFD) {    \
     if (PerInstructionEventsAssigned()) goto finished;                                        \
   }                                                                                           \
@@ -1093,8 +1100,7 @@ CPU_FLATTEN uint64_t TCpuEmu::RunWithoutEvents(uint64_t Count, int32_t BreakPoin
   if constexpr ((n) == 0xF3 || (n) == 0xFB || (n) == 0xDD || (n) == 0xFD) {                   \
     if (CpuState & CpuStateIrqBlock) CpuState &= static_cast<uint8_t>(~CpuStateIrqBlock);     \
   }                                                                                           \
-  Opcode = Fetch(c);                                                                          \
-  goto* labels[Opcode];
+  goto* labels[Fetch(c)];
 
   CPU_REPEAT256(CPU_LABEL)
 #undef CPU_LABEL
