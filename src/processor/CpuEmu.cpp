@@ -20,20 +20,47 @@ constexpr uint8_t SignZeroOf(unsigned result) {
   return static_cast<uint8_t>((result & FlagS) | ((result & 0xFF) == 0 ? FlagZ : 0));
 }
 
+// S and Z of every byte.
+struct TSignZeroTable {
+  uint8_t Of[256];
+  constexpr TSignZeroTable() : Of() {
+    for (unsigned v = 0; v < 256; ++v) Of[v] = SignZeroOf(v);
+  }
+};
+constexpr TSignZeroTable SignZero;
+
+// C, H and P/V of r = First +/- Second +/- carry, computed in unsigned int: bit n
+// of First ^ Second ^ r is the carry (or borrow) into bit n, and bit 8 the one out
+// of bit 7. H is the one into bit 4; overflow is the one into bit 7 differing from
+// the one out of it. The three bits, shifted down to 0, 3 and 4, index a table.
+struct TCarryFlagTable {
+  uint8_t Of[32];
+  constexpr TCarryFlagTable() : Of() {
+    for (unsigned i = 0; i < 32; ++i) {
+      const unsigned into4 = i & 1, into7 = (i >> 3) & 1, out7 = (i >> 4) & 1;
+      Of[i] = static_cast<uint8_t>((into4 ? FlagH : 0) | (into7 != out7 ? FlagPV : 0) | (out7 ? FlagC : 0));
+    }
+  }
+};
+constexpr TCarryFlagTable CarryFlags;
+
+constexpr uint8_t CarryFlagsOf(unsigned First, unsigned Second, unsigned r) {
+  return CarryFlags.Of[((First ^ Second ^ r) >> 4) & 0x19];
+}
+
 // F after First + Second + CarryIn: carry, signed overflow, half carry, S and Z
 // of the result, N = 0, bits 3 and 5 of First (the operand, not the result).
 constexpr uint8_t AddFlagsOf(unsigned First, unsigned Second, unsigned CarryIn) {
   const unsigned r = First + Second + CarryIn;
-  return static_cast<uint8_t>((r >> 8) | (((First ^ r) & (Second ^ r) & 0x80) >> 5) | ((First ^ Second ^ r) & FlagH) |
-                              SignZeroOf(r) | (First & (Flag3 | Flag5)));
+  return static_cast<uint8_t>(CarryFlagsOf(First, Second, r) | SignZero.Of[r & 0xFF] | (First & (Flag3 | Flag5)));
 }
 
 // F after First - Second - CarryIn, computed in unsigned int so that Second plus
 // the carry may be 256 and still borrow.
 constexpr uint8_t SubFlagsOf(unsigned First, unsigned Second, unsigned CarryIn) {
   const unsigned r = First - Second - CarryIn;
-  return static_cast<uint8_t>(((r >> 8) & FlagC) | FlagN | (((First ^ Second) & (First ^ r) & 0x80) >> 5) |
-                              ((First ^ Second ^ r) & FlagH) | SignZeroOf(r) | (First & (Flag3 | Flag5)));
+  return static_cast<uint8_t>(CarryFlagsOf(First, Second, r) | FlagN | SignZero.Of[r & 0xFF] |
+                              (First & (Flag3 | Flag5)));
 }
 
 // Flag bytes that depend on one byte only.
@@ -118,18 +145,12 @@ uint8_t TCpuEmu::FetchByte() {
   return Memory[pc];
 }
 
-void TCpuEmu::PushWord(uint8_t Hi, uint8_t Lo) {
-  uint16_t sp = GetPair(RegSPH);
-  Memory[--sp] = Hi;
-  Memory[--sp] = Lo;
-  SetPair(RegSPH, sp);
-}
+void TCpuEmu::PushWord(uint8_t Hi, uint8_t Lo) { PushValue(static_cast<uint16_t>(Hi << 8 | Lo)); }
 
 void TCpuEmu::PopWord(uint8_t& Hi, uint8_t& Lo) {
-  uint16_t sp = GetPair(RegSPH);
-  Lo = Memory[sp++];
-  Hi = Memory[sp++];
-  SetPair(RegSPH, sp);
+  const uint16_t word = PopValue();
+  Lo = static_cast<uint8_t>(word);
+  Hi = static_cast<uint8_t>(word >> 8);
 }
 
 // ---------------------------------------------------------------------------
@@ -303,14 +324,16 @@ CPU_ALWAYS_INLINE bool TCpuEmu::TestCondition(uint8_t cc) const {
 // During an instruction CurrentPC is the PC after the one before, where this one began.
 // Runs an event with the cycle state written back to the fields, and takes the
 // state up again afterwards (the event may change registers, memory or PC). The
-// run's own bookkeeping is kept, should the event run instructions itself.
+// run's own bookkeeping is kept: it still has the instructions it had left,
+// whatever the event did to InstructionCount (a Reset clears it, instructions
+// the event runs itself advance it).
 template <class TEvent>
 CPU_ALWAYS_INLINE void TCpuEmu::CallOut(TCycle& c, uint8_t Pending, TEvent&& Event) {
-  const uint64_t countAtEnd = CountAtEnd;
+  const uint64_t left = c.Left;
   const int32_t runBreakPoint = RunBreakPoint;
   StoreCycle(c, Pending);
   Event();
-  CountAtEnd = countAtEnd;
+  CountAtEnd = InstructionCount + left;
   RunBreakPoint = runBreakPoint;
   c = LoadCycle(Pending);
 }
@@ -373,15 +396,16 @@ CPU_ALWAYS_INLINE void TCpuEmu::OpLoad16Add16(TOp op, TCycle& c) {
     Registers[pairCode] = Fetch(c);
     return;
   }
-  // ADD HL,rp: two 8-bit adds; S, Z and P/V are kept from before.
+  // ADD HL,rp: the flags of two 8-bit adds, low bytes first, of which the high
+  // one gives C, H and bits 3/5 (from H before the add); N is 0, and S, Z and
+  // P/V are kept from before. Computed as one 16-bit add.
   const uint8_t hl = MapIndex(op, RegH);
-  const uint8_t saved = Registers[RegF];
-  uint8_t f = saved & static_cast<uint8_t>(~FlagC);
-  const uint8_t operandLow = Registers[pairCode + 1];
-  const uint8_t operandHigh = Registers[pairCode];
-  Registers[hl + 1] = AddBytes(Registers[hl + 1], operandLow, f);
-  Registers[hl] = AddBytes(Registers[hl], operandHigh, f);
-  Registers[RegF] = static_cast<uint8_t>((f & 0x3B) | (saved & 0xC4));
+  const unsigned first = GetPair(hl);
+  const unsigned second = GetPair(pairCode);
+  const unsigned sum = first + second;
+  SetPair(hl, static_cast<uint16_t>(sum));
+  Registers[RegF] = static_cast<uint8_t>((Registers[RegF] & (FlagS | FlagZ | FlagPV)) | (sum >> 16) |
+                                         (((first ^ second ^ sum) >> 8) & FlagH) | ((first >> 8) & (Flag3 | Flag5)));
 }
 
 template <class TOp>
@@ -394,18 +418,12 @@ CPU_ALWAYS_INLINE void TCpuEmu::OpIndirectLoad(TOp op, TCycle& c) {
     default: address = FetchWord(c); break;
   }
   switch (y) {
-    case 4: {  // LD (nn),HL
-      const uint8_t hl = MapIndex(op, RegH);
-      Memory[address] = Registers[hl + 1];
-      Memory[static_cast<uint16_t>(address + 1)] = Registers[hl];
+    case 4:  // LD (nn),HL
+      StoreWord(address, GetPair(MapIndex(op, RegH)));
       break;
-    }
-    case 5: {  // LD HL,(nn)
-      const uint8_t hl = MapIndex(op, RegH);
-      Registers[hl + 1] = Memory[address];
-      Registers[hl] = Memory[static_cast<uint16_t>(address + 1)];
+    case 5:  // LD HL,(nn)
+      SetPair(MapIndex(op, RegH), LoadWord(address));
       break;
-    }
     default:
       if (y & 1)
         Registers[RegA] = Memory[address];
@@ -524,8 +542,9 @@ CPU_ALWAYS_INLINE void TCpuEmu::OpLoad8OrHalt(TOp op, TCycle& c) {
 template <class TOp>
 CPU_ALWAYS_INLINE void TCpuEmu::DecodeQuadrant2(TOp op, TCycle& c) {
   const uint8_t z = op.Value() & 7;
-  WorkByte1 = z == 6 ? Memory[IndexedAddress(op, c)] : Registers[MapIndex(op, z)];
-  AluOperation((op.Value() >> 3) & 7, WorkByte1);
+  const uint8_t operand = z == 6 ? Memory[IndexedAddress(op, c)] : Registers[MapIndex(op, z)];
+  NoteAluOperand(op, operand);
+  AluOperation((op.Value() >> 3) & 7, operand);
   EndPrefix(op);
 }
 
@@ -584,12 +603,10 @@ template <class TOp>
 CPU_ALWAYS_INLINE void TCpuEmu::OpPopMisc(TOp op, TCycle& c) {
   const uint8_t p = (op.Value() >> 4) & 3;
   if ((op.Value() & 8) == 0) {  // POP rp2; POP AF takes F from SP and A from SP + 1
-    if (p == 3) {
-      PopWord(Registers[RegA], Registers[RegF]);
-    } else {
-      const uint8_t pairCode = MapIndex(op, static_cast<uint8_t>(p * 2));
-      PopWord(Registers[pairCode], Registers[pairCode + 1]);
-    }
+    if (p == 3)
+      SetAF(PopValue());
+    else
+      SetPair(MapIndex(op, static_cast<uint8_t>(p * 2)), PopValue());
   } else {
     switch (p) {
       case 0: PopPC(c); break;  // RET
@@ -605,8 +622,10 @@ CPU_ALWAYS_INLINE void TCpuEmu::OpPopMisc(TOp op, TCycle& c) {
 
 template <class TOp>
 CPU_ALWAYS_INLINE void TCpuEmu::OpJumpCond(TOp op, TCycle& c) {
-  const uint16_t target = FetchWord(c);
-  if (TestCondition((op.Value() >> 3) & 7)) c.PC = target;
+  if (TestCondition((op.Value() >> 3) & 7))
+    c.PC = FetchWord(c);
+  else
+    c.PC = static_cast<uint16_t>(c.PC + 2);
   EndPrefix(op);
 }
 
@@ -628,8 +647,9 @@ CPU_ALWAYS_INLINE void TCpuEmu::OpJumpMisc(TOp op, TCycle& c) {
     case 4: {  // EX (SP),HL
       const uint8_t hl = MapIndex(op, RegH);
       const uint16_t sp = GetPair(RegSPH);
-      std::swap(Memory[sp], Registers[hl + 1]);
-      std::swap(Memory[static_cast<uint16_t>(sp + 1)], Registers[hl]);
+      const uint16_t top = LoadWord(sp);
+      StoreWord(sp, GetPair(hl));
+      SetPair(hl, top);
       break;
     }
     case 5:  // EX DE,HL (never the index registers)
@@ -648,10 +668,12 @@ CPU_ALWAYS_INLINE void TCpuEmu::OpJumpMisc(TOp op, TCycle& c) {
 
 template <class TOp>
 CPU_ALWAYS_INLINE void TCpuEmu::OpCallCond(TOp op, TCycle& c) {
-  const uint16_t target = FetchWord(c);
   if (TestCondition((op.Value() >> 3) & 7)) {
+    const uint16_t target = FetchWord(c);
     PushPC(c);
     c.PC = target;
+  } else {
+    c.PC = static_cast<uint16_t>(c.PC + 2);
   }
   EndPrefix(op);
 }
@@ -661,11 +683,9 @@ CPU_ALWAYS_INLINE void TCpuEmu::OpPushCallPrefix(TOp op, TCycle& c) {
   const uint8_t p = (op.Value() >> 4) & 3;
   if ((op.Value() & 8) == 0) {  // PUSH rp2; PUSH AF puts A at SP - 1 and F at SP - 2
     if (p == 3)
-      PushWord(Registers[RegA], Registers[RegF]);
-    else {
-      const uint8_t pairCode = MapIndex(op, static_cast<uint8_t>(p * 2));
-      PushWord(Registers[pairCode], Registers[pairCode + 1]);
-    }
+      PushValue(GetAF());
+    else
+      PushValue(GetPair(MapIndex(op, static_cast<uint8_t>(p * 2))));
     EndPrefix(op);
     return;
   }
@@ -694,8 +714,9 @@ CPU_ALWAYS_INLINE void TCpuEmu::OpPushCallPrefix(TOp op, TCycle& c) {
 
 template <class TOp>
 CPU_ALWAYS_INLINE void TCpuEmu::OpAluImm(TOp op, TCycle& c) {
-  WorkByte1 = Fetch(c);
-  AluOperation((op.Value() >> 3) & 7, WorkByte1);
+  const uint8_t operand = Fetch(c);
+  NoteAluOperand(op, operand);
+  AluOperation((op.Value() >> 3) & 7, operand);
   EndPrefix(op);
 }
 
@@ -826,14 +847,10 @@ void TCpuEmu::OpLoad16Mem(TCycle& c) {
   const uint8_t p = (Opcode >> 4) & 3;
   const uint8_t pairCode = p == 3 ? static_cast<uint8_t>(RegSPH) : static_cast<uint8_t>(p * 2);
   const uint16_t address = FetchWord(c);
-  const uint16_t next = static_cast<uint16_t>(address + 1);
-  if (Opcode & 8) {
-    Registers[pairCode + 1] = Memory[address];
-    Registers[pairCode] = Memory[next];
-  } else {
-    Memory[address] = Registers[pairCode + 1];
-    Memory[next] = Registers[pairCode];
-  }
+  if (Opcode & 8)
+    SetPair(pairCode, LoadWord(address));
+  else
+    StoreWord(address, GetPair(pairCode));
 }
 
 void TCpuEmu::OpNeg() {
@@ -1050,7 +1067,11 @@ CPU_FLATTEN void TCpuEmu::ExecuteInstruction() {
 
 uint64_t TCpuEmu::ExecuteInstructions(uint64_t Count, int32_t BreakPoint) {
   uint64_t done = 0;
-  if (Count > 0 && IndexPrefix == 0 && !PerInstructionEventsAssigned()) done = RunWithoutEvents(Count, BreakPoint);
+  if (Count > 0 && IndexPrefix == 0 && !PerInstructionEventsAssigned()) {
+    // PC is 16 bits: a break point outside 0000h-FFFFh is never reached.
+    const bool breakPointSet = BreakPoint >= 0 && BreakPoint <= 0xFFFF;
+    done = Count - (breakPointSet ? RunWithoutEvents<true>(Count, BreakPoint) : RunWithoutEvents<false>(Count, -1));
+  }
   // With an event to raise on every instruction (or once one became assigned),
   // the rest runs one ExecuteInstruction at a time.
   while (done < Count && !(done > 0 && CurrentPC == BreakPoint)) {
@@ -1060,13 +1081,55 @@ uint64_t TCpuEmu::ExecuteInstructions(uint64_t Count, int32_t BreakPoint) {
   return done;
 }
 
+namespace {
+
+// Where an unprefixed instruction began, so that a run need not write
+// InstructionPC for every instruction but only when the run ends or an event may
+// look: the byte count back from the final PC for one that always goes on to the
+// next address (0 for HALT, which stays on itself); KeptStart for jumps, calls and
+// returns, whose final PC does not tell; NotedStart for those whose events may
+// look at it (IN, OUT, ED, the prefixes), which write it as they start.
+constexpr int KeptStart = -1;
+constexpr int NotedStart = -2;
+constexpr int StartAfter(uint8_t n) {
+  const unsigned x = n >> 6, y = (n >> 3) & 7, z = n & 7, q = y & 1, p = y >> 1;
+  if (n == 0x76) return 0;
+  if (x == 1 || x == 2) return 1;
+  if (x == 0) {
+    switch (z) {
+      case 0: return y <= 1 ? 1 : KeptStart;       // NOP, EX AF,AF'; DJNZ and JR jump
+      case 1: return q == 0 ? 3 : 1;               // LD rp,nn; ADD HL,rp
+      case 2: return p >= 2 ? 3 : 1;               // LD (nn),HL/A and back; LD (rp),A and back
+      case 6: return 2;                            // LD r,n
+      default: return 1;
+    }
+  }
+  switch (z) {
+    case 1: return q == 0 || p == 1 || p == 3 ? 1 : KeptStart;  // POP, EXX, LD SP,HL; RET, JP (HL)
+    case 3:
+      if (y == 0) return KeptStart;                // JP nn
+      if (y == 1) return 2;                        // CB: two bytes, no event
+      return y >= 4 ? 1 : NotedStart;              // EX (SP),HL, EX DE,HL, DI, EI; OUT, IN
+    case 5:
+      if (q == 0) return 1;                        // PUSH
+      return p == 0 ? KeptStart : NotedStart;      // CALL; DD, ED, FD
+    case 6: return 2;                              // ALU n
+    default: return KeptStart;                     // RET cc, JP cc, CALL cc, RST
+  }
+}
+
+}  // namespace
+
 // The cycle of ExecuteInstruction, up to Count times, while no interrupt poll and
 // no OnOpcodeDone is assigned: then nothing needs asking between instructions. It
 // stops early after the breakpoint, or after an instruction that called out (IN,
 // OUT, RETI) if that call assigned one of those events. Every opcode's handler
 // ends in its own copy of the next fetch and dispatch, so the host's branch
 // predictor sees one indirect jump per opcode rather than one for all of them.
-CPU_FLATTEN uint64_t TCpuEmu::RunWithoutEvents(uint64_t Count, int32_t BreakPoint) {
+// Without a break point (BreakPointSet false) nothing is compared with PC.
+// Aligned, so that the placement of its code does not vary from build to build.
+template <bool BreakPointSet>
+CPU_FLATTEN __attribute__((aligned(64))) uint64_t TCpuEmu::RunWithoutEvents(uint64_t Count, int32_t BreakPoint) {
   static constexpr void* labels[256] = {
 #define CPU_LABEL_ADDRESS(n) &&opcode_##n,
       CPU_REPEAT256(CPU_LABEL_ADDRESS)
@@ -1075,7 +1138,6 @@ CPU_FLATTEN uint64_t TCpuEmu::RunWithoutEvents(uint64_t Count, int32_t BreakPoin
   CountAtEnd = InstructionCount + Count;
   RunBreakPoint = BreakPoint;
   TCycle c = LoadCycle();
-  InstructionPC = c.PC;
   if (CpuState & CpuStateIrqBlock) CpuState &= static_cast<uint8_t>(~CpuStateIrqBlock);
   Opcode = Fetch(c);
   goto* labels[Opcode];
@@ -1084,30 +1146,34 @@ CPU_FLATTEN uint64_t TCpuEmu::RunWithoutEvents(uint64_t Count, int32_t BreakPoin
   // can reach a port or RETI call out. Opcode is written where it can be seen:
   // before a port event, and when the run ends (CB, ED and the prefixes write
   // their own).
-#define CPU_LABEL(n)                                                                          \
-  opcode_##n :                                                                                \
-  if constexpr ((n) == 0xDB || (n) == 0xD3) Opcode = (n); /* seen by the port event */        \
-  DispatchOpcode<(n), true>(c);                                                               \
-  if constexpr ((n) == 0xDD || (n) == 0xFD) c = ExecutePrefixedPasses(c);                     \
-  if (--c.Left == 0 || c.PC == RunBreakPoint) {                                               \
-    if constexpr ((n) != 0xCB && (n) != 0xED && (n) != 0xDD && (n) != 0xFD) Opcode = (n);     \
-    goto finished;                                                                            \
-  }                                                                                           \
-  if constexpr ((n) == 0xDB || (n) == 0xD3 || (n) == 0xED || (n) == 0xDD || (n) == 0xFD) {    \
-    if (PerInstructionEventsAssigned()) goto finished;                                        \
-  }                                                                                           \
-  InstructionPC = c.PC;                                                                       \
-  if constexpr ((n) == 0xF3 || (n) == 0xFB || (n) == 0xDD || (n) == 0xFD) {                   \
-    if (CpuState & CpuStateIrqBlock) CpuState &= static_cast<uint8_t>(~CpuStateIrqBlock);     \
-  }                                                                                           \
-  goto* labels[Fetch(c)];
+#define CPU_LABEL(n)                                                                            \
+  opcode_##n : {                                                                                \
+    const uint16_t start = static_cast<uint16_t>(c.PC - 1);                                     \
+    if constexpr (StartAfter(n) == NotedStart) InstructionPC = start;                           \
+    if constexpr ((n) == 0xDB || (n) == 0xD3) Opcode = (n); /* seen by the port event */        \
+    DispatchOpcode<(n), true>(c);                                                               \
+    if constexpr ((n) == 0xDD || (n) == 0xFD) c = ExecutePrefixedPasses(c);                     \
+    if (--c.Left == 0 || (BreakPointSet && c.PC == RunBreakPoint)) {                            \
+      if constexpr (StartAfter(n) == KeptStart) InstructionPC = start;                          \
+      if constexpr (StartAfter(n) >= 0) InstructionPC = static_cast<uint16_t>(c.PC - StartAfter(n)); \
+      if constexpr ((n) != 0xCB && (n) != 0xED && (n) != 0xDD && (n) != 0xFD) Opcode = (n);     \
+      goto finished;                                                                            \
+    }                                                                                           \
+    if constexpr (StartAfter(n) == NotedStart) {                                                \
+      if (PerInstructionEventsAssigned()) goto finished;                                        \
+    }                                                                                           \
+    if constexpr ((n) == 0xF3 || (n) == 0xFB || (n) == 0xDD || (n) == 0xFD) {                   \
+      if (CpuState & CpuStateIrqBlock) CpuState &= static_cast<uint8_t>(~CpuStateIrqBlock);     \
+    }                                                                                           \
+    goto* labels[Fetch(c)];                                                                     \
+  }
 
   CPU_REPEAT256(CPU_LABEL)
 #undef CPU_LABEL
 finished:
   CurrentPC = c.PC;
   StoreCycle(c);
-  return Count - c.Left;
+  return c.Left;
 }
 
 // Decode-table entries: the handlers applied to the current Opcode and PC.

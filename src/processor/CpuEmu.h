@@ -4,7 +4,9 @@
 // the two polls.
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 
 class TCpuEmu;
@@ -260,16 +262,59 @@ class TCpuEmu final {
   static constexpr uint8_t WithinInstruction = 1;
   uint8_t Fetch(TCycle& c) { return Memory[c.PC++]; }
   uint16_t FetchWord(TCycle& c) {
-    const uint8_t low = Fetch(c);
-    return static_cast<uint16_t>(Fetch(c) << 8 | low);
+    const uint16_t word = LoadWord(c.PC);
+    c.PC = static_cast<uint16_t>(c.PC + 2);
+    return word;
+  }
+  // A word in memory, low byte first; the high byte of FFFFh is at 0000h. Away
+  // from that end it is one host access.
+  uint16_t LoadWord(uint16_t Address) const {
+    if (std::endian::native == std::endian::little && Address != 0xFFFF) [[likely]] {
+      uint16_t word;
+      std::memcpy(&word, &Memory[Address], sizeof word);
+      return word;
+    }
+    return static_cast<uint16_t>(Memory[static_cast<uint16_t>(Address + 1)] << 8 | Memory[Address]);
+  }
+  void StoreWord(uint16_t Address, uint16_t Word) {
+    if (std::endian::native == std::endian::little && Address != 0xFFFF) [[likely]] {
+      std::memcpy(&Memory[Address], &Word, sizeof Word);
+      return;
+    }
+    Memory[Address] = static_cast<uint8_t>(Word);
+    Memory[static_cast<uint16_t>(Address + 1)] = static_cast<uint8_t>(Word >> 8);
   }
   // A fetch beyond the first of an instruction (after CB, ED, DD or FD).
   static void IncrementRefresh(TCycle& c) { ++c.RBase; }
-  void PushPC(const TCycle& c) { PushWord(static_cast<uint8_t>(c.PC >> 8), static_cast<uint8_t>(c.PC)); }
-  void PopPC(TCycle& c) {
-    uint8_t high, low;
-    PopWord(high, low);
-    c.PC = static_cast<uint16_t>(high << 8 | low);
+  // The stack, a word at a time.
+  void PushValue(uint16_t Word) {
+    const uint16_t sp = static_cast<uint16_t>(GetPair(RegSPH) - 2);
+    StoreWord(sp, Word);
+    SetPair(RegSPH, sp);
+  }
+  uint16_t PopValue() {
+    const uint16_t sp = GetPair(RegSPH);
+    SetPair(RegSPH, static_cast<uint16_t>(sp + 2));
+    return LoadWord(sp);
+  }
+  void PushPC(const TCycle& c) { PushValue(c.PC); }
+  void PopPC(TCycle& c) { c.PC = PopValue(); }
+  // AF as one word, A high. F and A lie in the register file low byte first, as in memory.
+  uint16_t GetAF() const {
+    if constexpr (std::endian::native == std::endian::little) {
+      uint16_t word;
+      std::memcpy(&word, &Registers[RegF], sizeof word);
+      return word;
+    }
+    return static_cast<uint16_t>(Registers[RegA] << 8 | Registers[RegF]);
+  }
+  void SetAF(uint16_t Word) {
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(&Registers[RegF], &Word, sizeof Word);
+      return;
+    }
+    Registers[RegF] = static_cast<uint8_t>(Word);
+    Registers[RegA] = static_cast<uint8_t>(Word >> 8);
   }
   template <class TEvent>
   void CallOut(TCycle& c, uint8_t Pending, TEvent&& Event);
@@ -285,6 +330,12 @@ class TCpuEmu final {
   uint16_t IndexedAddress(TOp op, TCycle& c);
   template <class TOp>
   void EndPrefix(TOp op);
+  // The ALU entries of the decode table take their operand from WorkByte1; a
+  // handler dispatched at compile time passes it on directly.
+  template <class TOp>
+  void NoteAluOperand(TOp, uint8_t operand) {
+    if constexpr (!TOp::Unprefixed) WorkByte1 = operand;
+  }
   template <class TOp>
   void DecodeQuadrant0(TOp op, TCycle& c);
   template <class TOp>
@@ -359,5 +410,7 @@ class TCpuEmu final {
   // True when an interrupt poll is assigned; saves asking two empty events per instruction.
   bool InterruptPollsAssigned() const { return OnCheckForNonMaskIrq || OnCheckForInterrupt; }
   bool PerInstructionEventsAssigned() const { return InterruptPollsAssigned() || OnOpcodeDone; }
+  // Returns how many of the Count instructions are left unrun.
+  template <bool BreakPointSet>
   uint64_t RunWithoutEvents(uint64_t Count, int32_t BreakPoint);
 };

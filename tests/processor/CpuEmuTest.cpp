@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <stdexcept>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "CpuTestFixture.h"
@@ -738,4 +741,118 @@ TEST_F(CpuTest, ManyInstructionsStopAfterReachingTheBreakPoint) {
   EXPECT_EQ(Pair(RegIXH), 0x1234);
   EXPECT_EQ(done, 2);
   EXPECT_EQ(Cpu->InstructionPC, 0x2004);
+}
+
+// Without interrupt polls and OnOpcodeDone a run takes its fast path. Random
+// programs run in passes of random length, with the break point now and then on
+// the next instruction's address, must leave exactly the state that single steps
+// leave, and the port events must see the same state at the same moments.
+TEST(CpuEmuBatchTest, EventFreePassesMatchSingleSteps) {
+  struct TPortSeen {
+    uint16_t Port, InstructionPC, CurrentPC, PC;
+    uint64_t Count;
+    uint8_t R, Opcode, Data;
+    bool operator==(const TPortSeen&) const = default;
+  };
+  for (uint32_t seed = 1; seed <= 40; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    uint32_t state = seed * 2654435761u;
+    auto next = [&state] {
+      state = state * 1664525u + 1013904223u;
+      return static_cast<uint8_t>(state >> 24);
+    };
+    auto single = std::make_unique<TCpuEmu>();
+    auto batch = std::make_unique<TCpuEmu>();
+    std::vector<TPortSeen> singleSeen, batchSeen;
+    for (auto [cpu, seen] : {std::pair{single.get(), &singleSeen}, std::pair{batch.get(), &batchSeen}}) {
+      cpu->OnPortRead = [seen](TCpuEmu& c, uint16_t port, uint8_t& data) {
+        data = static_cast<uint8_t>(port ^ seen->size());
+        seen->push_back({port, c.InstructionPC, c.CurrentPC, c.GetPC(), c.InstructionCount, c.GetRegisterR(), c.Opcode, data});
+      };
+      cpu->OnPortWrite = [seen](TCpuEmu& c, uint16_t port, uint8_t data) {
+        seen->push_back({port, c.InstructionPC, c.CurrentPC, c.GetPC(), c.InstructionCount, c.GetRegisterR(), c.Opcode, data});
+      };
+    }
+    for (uint8_t& b : single->Memory) b = next();
+    // HALT would hold a pass on one address; make most of them something else.
+    for (uint8_t& b : single->Memory)
+      if (b == 0x76 && next() < 240) b = 0x00;
+    std::memcpy(batch->Memory, single->Memory, sizeof single->Memory);
+    const uint16_t start = static_cast<uint16_t>(next() << 8 | next());
+    single->Reset(start);
+    batch->Reset(start);
+
+    for (int pass = 0; pass < 400; ++pass) {
+      if (pass % 16 == 0) {  // somewhere else in the program, as a debugger would move PC
+        const uint16_t pc = static_cast<uint16_t>(next() << 8 | next());
+        for (TCpuEmu* cpu : {single.get(), batch.get()}) {
+          cpu->SetRegisterPCH(static_cast<uint8_t>(pc >> 8));
+          cpu->SetRegisterPCL(static_cast<uint8_t>(pc));
+        }
+      }
+      const uint64_t length = 1 + next() % 64;
+      // A break point on an address the pass will reach, found by stepping a copy.
+      int32_t breakPoint = -1;
+      if (next() < 64) {
+        auto probe = std::make_unique<TCpuEmu>();
+        std::memcpy(probe->Memory, single->Memory, sizeof probe->Memory);
+        std::memcpy(probe->Registers, single->Registers, sizeof probe->Registers);
+        probe->CpuState = single->CpuState;
+        const uint64_t steps = 1 + next() % length;
+        for (uint64_t i = 0; i < steps; ++i) probe->ExecuteInstruction();
+        breakPoint = probe->CurrentPC;
+      }
+      uint64_t stepped = 0;
+      while (stepped < length) {
+        single->ExecuteInstruction();
+        ++stepped;
+        if (single->CurrentPC == breakPoint) break;
+      }
+      ASSERT_EQ(batch->ExecuteInstructions(length, breakPoint), stepped) << "pass " << pass;
+      ASSERT_EQ(batch->InstructionCount, single->InstructionCount) << "pass " << pass;
+      ASSERT_EQ(std::memcmp(batch->Registers, single->Registers, sizeof single->Registers), 0) << "pass " << pass;
+      ASSERT_EQ(batch->CpuState, single->CpuState) << "pass " << pass;
+      ASSERT_EQ(batch->IndexPrefix, single->IndexPrefix) << "pass " << pass;
+      ASSERT_EQ(batch->CurrentPC, single->CurrentPC) << "pass " << pass;
+      ASSERT_EQ(batch->InstructionPC, single->InstructionPC) << "pass " << pass;
+      ASSERT_EQ(batch->Opcode, single->Opcode) << "pass " << pass;
+      ASSERT_EQ(std::memcmp(batch->Memory, single->Memory, sizeof single->Memory), 0) << "pass " << pass;
+      ASSERT_EQ(batchSeen, singleSeen) << "pass " << pass;
+    }
+  }
+}
+
+// An event may reset the processor or run instructions of its own; the run that
+// called it still runs just the instructions it had left.
+TEST_F(CpuTest, ARunKeepsItsCountWhateverAnEventDoes) {
+  Load(ProgramStart, {0xD3, 0x10});  // OUT ($10),A, then NOPs
+  SetPC(ProgramStart);
+  int writes = 0;
+  Cpu->OnPortWrite = [&](TCpuEmu& cpu, uint16_t, uint8_t) {
+    if (++writes == 1) cpu.Reset(static_cast<uint16_t>(ProgramStart + 2));
+  };
+  Cpu->InstructionCount = 50'000'000;  // a machine that has run a while
+  EXPECT_EQ(Cpu->ExecuteInstructions(100), 100u);
+  EXPECT_EQ(writes, 1);
+  EXPECT_EQ(Cpu->InstructionCount, 100u);  // the OUT and the 99 NOPs after the reset cleared the count
+  EXPECT_EQ(PC(), ProgramStart + 2 + 99);
+
+  // Instructions that an event runs itself are its own, not the run's.
+  Load(0x3000, {0xD3, 0x20});
+  SetPC(0x3000);
+  Cpu->OnPortWrite = [&](TCpuEmu& cpu, uint16_t, uint8_t) {
+    ++writes;
+    cpu.OnPortWrite = nullptr;
+    const uint16_t back = cpu.GetPC();
+    cpu.SetRegisterPCH(0x40);
+    cpu.SetRegisterPCL(0x00);
+    EXPECT_EQ(cpu.ExecuteInstructions(7), 7u);
+    cpu.SetRegisterPCH(static_cast<uint8_t>(back >> 8));
+    cpu.SetRegisterPCL(static_cast<uint8_t>(back));
+  };
+  const uint64_t before = Cpu->InstructionCount;
+  EXPECT_EQ(Cpu->ExecuteInstructions(10), 10u);
+  EXPECT_EQ(writes, 2);
+  EXPECT_EQ(Cpu->InstructionCount, before + 10 + 7);
+  EXPECT_EQ(PC(), 0x3002 + 9);
 }
