@@ -462,6 +462,56 @@ TEST_F(InstructionSetTest, SixteenBitLoadsThroughMemory) {
   EXPECT_EQ(Pair(RegH), 0xABCD);
 }
 
+// Words that straddle FFFFh and 0000h: the stack, operands and EX (SP),HL, both
+// one instruction at a time and in a run.
+TEST_F(InstructionSetTest, WordsAcrossTheEndOfMemoryWrap) {
+  for (const bool inRun : {false, true}) {
+    SCOPED_TRACE(inRun ? "run" : "single steps");
+    auto step = [&](int count) {
+      if (inRun)
+        EXPECT_EQ(Cpu->ExecuteInstructions(static_cast<uint64_t>(count)), static_cast<uint64_t>(count));
+      else
+        Step(count);
+    };
+    Load(0x0000, {0x00, 0x00});
+    SetPair(RegB, 0x1234);
+    SetPair(RegSPH, 0x0001);
+    Load(ProgramStart, {0xC5, 0xE1, 0xE3, 0xF1});  // PUSH BC; POP HL; EX (SP),HL; POP AF
+    SetPC(ProgramStart);
+    step(1);
+    EXPECT_EQ(Pair(RegSPH), 0xFFFF);
+    EXPECT_EQ(Mem(0xFFFF), 0x34);  // low byte at SP - 2
+    EXPECT_EQ(Mem(0x0000), 0x12);  // high byte at SP - 1, past the end
+    step(1);
+    EXPECT_EQ(Pair(RegH), 0x1234);
+    EXPECT_EQ(Pair(RegSPH), 0x0001);
+    SetPair(RegSPH, 0xFFFF);
+    SetPair(RegH, 0xABCD);
+    step(1);
+    EXPECT_EQ(Pair(RegH), 0x1234);
+    EXPECT_EQ(Mem(0xFFFF), 0xCD);
+    EXPECT_EQ(Mem(0x0000), 0xAB);
+    step(1);
+    EXPECT_EQ(A(), 0xAB);
+    EXPECT_EQ(F(), 0xCD);
+    EXPECT_EQ(Pair(RegSPH), 0x0001);
+
+    // CALL with its operand across the end, and RET from a stack across it.
+    Load(0xFFFE, {0xCD, 0x00});  // CALL $2000, the address's high byte at 0000h
+    Load(0x0000, {0x20});
+    Load(0x2000, {0xC9});  // RET
+    SetPair(RegSPH, 0x0001);
+    SetPC(0xFFFE);
+    step(1);
+    EXPECT_EQ(PC(), 0x2000);
+    EXPECT_EQ(Pair(RegSPH), 0xFFFF);
+    EXPECT_EQ(WordAt(0xFFFF), 0x0001);  // the return address, past the operand
+    step(1);
+    EXPECT_EQ(PC(), 0x0001);
+    EXPECT_EQ(Pair(RegSPH), 0x0001);
+  }
+}
+
 TEST_F(InstructionSetTest, InterruptAndRefreshRegisterLoads) {
   A() = 0x5A;
   Exec({0xED, 0x47});  // LD I,A
