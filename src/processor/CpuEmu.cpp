@@ -1032,9 +1032,16 @@ CPU_ALWAYS_INLINE void TCpuEmu::FetchOpcode(TCycle& c, bool Further) {
     DispatchOpcode<(n), NoPrefix>(c); \
     break;
 
+// Each pass fetches one opcode byte and runs it; a further DD or FD keeps the
+// prefix set (the last one wins) for the pass after. Prefixes alone never end an
+// instruction, and memory full of them would be followed round the address space
+// for ever, so one call makes at most PrefixPassLimit passes. At that bound the
+// call ends as one counted instruction with the prefix still pending, and with
+// the interrupt block its last prefix set, so the next call goes on with the
+// chain and nothing comes in between. Real programs never chain that many.
 CPU_FLATTEN TCpuEmu::TCycle TCpuEmu::ExecutePrefixedPasses(TCycle c) {
   constexpr bool NoPrefix = false;
-  while (IndexPrefix != 0) {
+  for (unsigned pass = 0; IndexPrefix != 0 && pass < PrefixPassLimit; ++pass) {
     FetchOpcode(c, true);
     switch (Opcode) { CPU_REPEAT256(CPU_CASE) }
   }
@@ -1057,6 +1064,12 @@ CPU_FLATTEN void TCpuEmu::ExecuteInstruction() {
   if (IndexPrefix == 0) {
     FetchOpcode(c, false);
     switch (Opcode) { CPU_REPEAT256(CPU_CASE) }
+  } else {
+    // A prefix pending from the call before: this call's first fetch is a further
+    // pass, which counts for R on its own, but the instruction count already
+    // stands for the first fetch of every call. Taken off here, R advances once
+    // per opcode byte however a chain of prefixes is split between calls.
+    --c.RBase;
   }
   if (IndexPrefix != 0) c = ExecutePrefixedPasses(c);
   FinishInstruction(c);
@@ -1066,17 +1079,20 @@ CPU_FLATTEN void TCpuEmu::ExecuteInstruction() {
 #undef CPU_CASE
 
 uint64_t TCpuEmu::ExecuteInstructions(uint64_t Count, int32_t BreakPoint) {
+  // PC is 16 bits: a break point outside 0000h-FFFFh is never reached.
+  const bool breakPointSet = BreakPoint >= 0 && BreakPoint <= 0xFFFF;
   uint64_t done = 0;
-  if (Count > 0 && IndexPrefix == 0 && !PerInstructionEventsAssigned()) {
-    // PC is 16 bits: a break point outside 0000h-FFFFh is never reached.
-    const bool breakPointSet = BreakPoint >= 0 && BreakPoint <= 0xFFFF;
-    done = Count - (breakPointSet ? RunWithoutEvents<true>(Count, BreakPoint) : RunWithoutEvents<false>(Count, -1));
-  }
-  // With an event to raise on every instruction (or once one became assigned),
-  // the rest runs one ExecuteInstruction at a time.
   while (done < Count && !(done > 0 && CurrentPC == BreakPoint)) {
-    ExecuteInstruction();
-    ++done;
+    if (IndexPrefix == 0 && !PerInstructionEventsAssigned()) {
+      const uint64_t left = Count - done;
+      done += left - (breakPointSet ? RunWithoutEvents<true>(left, BreakPoint) : RunWithoutEvents<false>(left, -1));
+    } else {
+      // With an event to raise on every instruction, or a prefix pending from a
+      // chain that reached the bound of one call (the fast pass starts only on a
+      // new instruction), one ExecuteInstruction at a time.
+      ExecuteInstruction();
+      ++done;
+    }
   }
   return done;
 }
@@ -1122,10 +1138,12 @@ constexpr int StartAfter(uint8_t n) {
 
 // The cycle of ExecuteInstruction, up to Count times, while no interrupt poll and
 // no OnOpcodeDone is assigned: then nothing needs asking between instructions. It
-// stops early after the breakpoint, or after an instruction that called out (IN,
-// OUT, RETI) if that call assigned one of those events. Every opcode's handler
-// ends in its own copy of the next fetch and dispatch, so the host's branch
-// predictor sees one indirect jump per opcode rather than one for all of them.
+// stops early after the breakpoint, after an instruction that called out (IN,
+// OUT, RETI) if that call assigned one of those events, or after a chain of
+// prefixes that reached the bound of one call and left its prefix pending.
+// Every opcode's handler ends in its own copy of the next fetch and dispatch, so
+// the host's branch predictor sees one indirect jump per opcode rather than one
+// for all of them.
 // Without a break point (BreakPointSet false) nothing is compared with PC.
 // Aligned, so that the placement of its code does not vary from build to build.
 template <bool BreakPointSet>
@@ -1161,6 +1179,9 @@ CPU_FLATTEN __attribute__((aligned(64))) uint64_t TCpuEmu::RunWithoutEvents(uint
     }                                                                                           \
     if constexpr (StartAfter(n) == NotedStart) {                                                \
       if (PerInstructionEventsAssigned()) goto finished;                                        \
+    }                                                                                           \
+    if constexpr ((n) == 0xDD || (n) == 0xFD) {                                                 \
+      if (IndexPrefix != 0) [[unlikely]] goto finished; /* a chain at the bound of one call */  \
     }                                                                                           \
     if constexpr ((n) == 0xF3 || (n) == 0xFB || (n) == 0xDD || (n) == 0xFD) {                   \
       if (CpuState & CpuStateIrqBlock) CpuState &= static_cast<uint8_t>(~CpuStateIrqBlock);     \

@@ -156,7 +156,9 @@ class TCpuEmu final {
   void SaveMemory(uint16_t Address, uint16_t Count, void* Buffer) const;
   void WriteByte(uint16_t Address, uint8_t Value) { Memory[Address] = Value; }
   uint8_t ReadByte(uint16_t Address) const { return Memory[Address]; }
-  // Executes exactly one instruction with all its prefixes.
+  // Executes exactly one instruction with all its prefixes. A chain of DD and FD
+  // prefixes longer than one call follows ends the call with IndexPrefix still
+  // set; the next call goes on with the chain.
   void ExecuteInstruction();
   // Runs up to Count instructions, exactly as that many ExecuteInstruction calls
   // would, and stops early after an instruction that leaves CurrentPC equal to
@@ -378,8 +380,10 @@ class TCpuEmu final {
   void OpRestart(TOp op, TCycle& c);
 
   void FetchOpcode(TCycle& c, bool Further);
-  // The passes after a DD or FD prefix, up to the end of the instruction.
+  // The passes after a DD or FD prefix, up to the end of the instruction or up to
+  // PrefixPassLimit passes in the call, whichever comes first.
   TCycle ExecutePrefixedPasses(TCycle c);
+  static constexpr unsigned PrefixPassLimit = 256;
   void FinishInstruction(TCycle& c);
   bool AcceptInterrupt();
   uint8_t MapIndexRegister(uint8_t code) const;

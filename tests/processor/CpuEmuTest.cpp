@@ -2,10 +2,16 @@
 // interrupt acceptance and HALT.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -777,6 +783,13 @@ TEST(CpuEmuBatchTest, EventFreePassesMatchSingleSteps) {
     // HALT would hold a pass on one address; make most of them something else.
     for (uint8_t& b : single->Memory)
       if (b == 0x76 && next() < 240) b = 0x00;
+    // Chains of DD and FD longer than one call follows, which passes start on and end within.
+    uint16_t chains[4];
+    for (uint16_t& chain : chains) {
+      chain = static_cast<uint16_t>(next() << 8 | next());
+      const unsigned length = 200 + next() * 4u;
+      for (unsigned i = 0; i < length; ++i) single->Memory[static_cast<uint16_t>(chain + i)] = (next() & 1) ? 0xDD : 0xFD;
+    }
     std::memcpy(batch->Memory, single->Memory, sizeof single->Memory);
     const uint16_t start = static_cast<uint16_t>(next() << 8 | next());
     single->Reset(start);
@@ -784,7 +797,8 @@ TEST(CpuEmuBatchTest, EventFreePassesMatchSingleSteps) {
 
     for (int pass = 0; pass < 400; ++pass) {
       if (pass % 16 == 0) {  // somewhere else in the program, as a debugger would move PC
-        const uint16_t pc = static_cast<uint16_t>(next() << 8 | next());
+        const uint16_t pc = next() < 96 ? static_cast<uint16_t>(chains[next() % 4] - next() % 8)
+                                        : static_cast<uint16_t>(next() << 8 | next());
         for (TCpuEmu* cpu : {single.get(), batch.get()}) {
           cpu->SetRegisterPCH(static_cast<uint8_t>(pc >> 8));
           cpu->SetRegisterPCL(static_cast<uint8_t>(pc));
@@ -798,6 +812,7 @@ TEST(CpuEmuBatchTest, EventFreePassesMatchSingleSteps) {
         std::memcpy(probe->Memory, single->Memory, sizeof probe->Memory);
         std::memcpy(probe->Registers, single->Registers, sizeof probe->Registers);
         probe->CpuState = single->CpuState;
+        probe->IndexPrefix = single->IndexPrefix;
         const uint64_t steps = 1 + next() % length;
         for (uint64_t i = 0; i < steps; ++i) probe->ExecuteInstruction();
         breakPoint = probe->CurrentPC;
@@ -818,6 +833,102 @@ TEST(CpuEmuBatchTest, EventFreePassesMatchSingleSteps) {
       ASSERT_EQ(batch->Opcode, single->Opcode) << "pass " << pass;
       ASSERT_EQ(std::memcmp(batch->Memory, single->Memory, sizeof single->Memory), 0) << "pass " << pass;
       ASSERT_EQ(batchSeen, singleSeen) << "pass " << pass;
+    }
+  }
+}
+
+namespace {
+
+// Runs work while a watchdog waits for it: a call that never returns ends the
+// test program with a message rather than hanging it.
+template <class TWork>
+void FinishesWithin(std::chrono::seconds limit, const char* what, TWork&& work) {
+  std::mutex mutex;
+  std::condition_variable finished;
+  bool done = false;
+  std::thread watchdog([&] {
+    std::unique_lock lock(mutex);
+    if (!finished.wait_for(lock, limit, [&] { return done; })) {
+      std::fprintf(stderr, "%s did not return within %lld s\n", what, static_cast<long long>(limit.count()));
+      std::_Exit(1);
+    }
+  });
+  work();
+  {
+    std::lock_guard lock(mutex);
+    done = true;
+  }
+  finished.notify_one();
+  watchdog.join();
+}
+
+}  // namespace
+
+// Memory full of prefixes is one instruction without end. Every call still
+// returns, having followed some of them, with the last one's meaning pending for
+// the next call and R counting every opcode byte fetched; runs, with and without
+// interrupt polls, leave what as many single steps leave. No interrupt comes
+// between one prefix and the next, across calls too.
+TEST(CpuEmuBatchTest, MemoryFullOfPrefixesEndsEveryCall) {
+  struct TFill {
+    const char* Name;
+    uint8_t Even, Odd;
+  };
+  constexpr uint64_t Calls = 1000;  // round the address space a few times
+  for (const TFill& fill : {TFill{"DD", 0xDD, 0xDD}, TFill{"FD", 0xFD, 0xFD}, TFill{"DD FD", 0xDD, 0xFD}}) {
+    SCOPED_TRACE(fill.Name);
+    auto single = std::make_unique<TCpuEmu>();
+    auto batch = std::make_unique<TCpuEmu>();
+    auto polled = std::make_unique<TCpuEmu>();
+    int polls = 0;
+    polled->OnCheckForNonMaskIrq = [&polls](TCpuEmu&, bool& isIrq) { isIrq = ++polls > 1; };  // raised once asked again
+    for (TCpuEmu* cpu : {single.get(), batch.get(), polled.get()}) {
+      for (unsigned a = 0; a < 65536; ++a) cpu->Memory[a] = (a & 1) ? fill.Odd : fill.Even;
+      cpu->Reset(0x1235);
+      cpu->SetRegisterR(0x85);
+    }
+
+    std::vector<uint16_t> ends;  // CurrentPC after each single step
+    FinishesWithin(std::chrono::seconds(60), "ExecuteInstruction on memory full of prefixes", [&] {
+      uint64_t fetched = 0;
+      for (uint64_t call = 1; call <= Calls; ++call) {
+        const uint16_t from = single->CurrentPC;
+        single->ExecuteInstruction();
+        const uint16_t advance = static_cast<uint16_t>(single->CurrentPC - from);
+        fetched += advance;
+        ends.push_back(single->CurrentPC);
+        ASSERT_GT(advance, 0) << "call " << call;
+        ASSERT_EQ(single->InstructionCount, call);
+        ASSERT_EQ(single->InstructionPC, from) << "call " << call;
+        ASSERT_EQ(single->GetPC(), single->CurrentPC) << "call " << call;
+        const uint8_t last = single->Memory[static_cast<uint16_t>(single->CurrentPC - 1)];
+        ASSERT_EQ(single->Opcode, last) << "call " << call;
+        ASSERT_EQ(single->IndexPrefix, last == 0xDD ? 2 : 1) << "call " << call;
+        ASSERT_EQ(single->GetRegisterR(), 0x80 | ((0x05 + fetched) & 0x7F)) << "call " << call;
+      }
+    });
+    if (HasFatalFailure()) return;
+
+    FinishesWithin(std::chrono::seconds(60), "ExecuteInstructions on memory full of prefixes", [&] {
+      // A few instructions, then up to a break point on the end of the 60th, then the rest.
+      EXPECT_EQ(batch->ExecuteInstructions(3), 3u);
+      EXPECT_EQ(batch->InstructionCount, 3u);
+      EXPECT_EQ(batch->CurrentPC, ends[2]);
+      EXPECT_EQ(batch->ExecuteInstructions(Calls, ends[59]), 57u);
+      EXPECT_EQ(batch->InstructionCount, 60u);
+      EXPECT_EQ(batch->CurrentPC, ends[59]);
+      EXPECT_EQ(batch->ExecuteInstructions(Calls - 60), Calls - 60);
+      EXPECT_EQ(polled->ExecuteInstructions(Calls), Calls);
+    });
+    EXPECT_EQ(polls, 1);  // before the first prefix only
+    for (TCpuEmu* cpu : {batch.get(), polled.get()}) {
+      EXPECT_EQ(cpu->InstructionCount, Calls);
+      EXPECT_EQ(std::memcmp(cpu->Registers, single->Registers, sizeof single->Registers), 0);
+      EXPECT_EQ(cpu->CpuState, single->CpuState);
+      EXPECT_EQ(cpu->IndexPrefix, single->IndexPrefix);
+      EXPECT_EQ(cpu->CurrentPC, single->CurrentPC);
+      EXPECT_EQ(cpu->InstructionPC, single->InstructionPC);
+      EXPECT_EQ(cpu->Opcode, single->Opcode);
     }
   }
 }

@@ -154,6 +154,40 @@ TEST_F(InstructionSetTest, SeveralPrefixesRunInOneCallAndTheLastWins) {
   EXPECT_EQ(Cpu->IndexPrefix, 0);
 }
 
+// Far more prefixes than one call follows: the calls end with the prefix pending
+// and go on with it until the instruction at the end, which runs with the last
+// prefix's meaning. R advances once per opcode byte however the chain is split,
+// and a run of as many calls ends just where the single steps did.
+TEST_F(InstructionSetTest, APrefixChainLongerThanOneCallStillEndsInItsInstruction) {
+  constexpr uint16_t Prefixes = 1000;
+  const uint16_t ix = Pair(RegIXH);
+  for (uint16_t i = 0; i < Prefixes; ++i) Mem(ProgramStart + i) = i % 3 == 2 ? 0xDD : 0xFD;  // FD last
+  Load(ProgramStart + Prefixes, {0x21, 0x34, 0x12});  // LD IY,$1234
+  Cpu->SetRegisterR(0x90);
+  SetPC(ProgramStart);
+  uint64_t calls = 0;
+  do {
+    Step();
+    ++calls;
+  } while (Cpu->IndexPrefix != 0 && calls <= Prefixes);
+  EXPECT_GT(calls, 1u);
+  EXPECT_EQ(Cpu->InstructionCount, calls);
+  EXPECT_EQ(Pair(RegIYH), 0x1234);
+  EXPECT_EQ(Pair(RegIXH), ix);
+  EXPECT_EQ(PC(), ProgramStart + Prefixes + 3);
+  EXPECT_EQ(Cpu->CurrentPC, ProgramStart + Prefixes + 3);
+  EXPECT_EQ(Cpu->GetRegisterR(), 0x80 | ((0x10 + Prefixes + 1) & 0x7F));
+
+  SetPair(RegIYH, 0);
+  Cpu->SetRegisterR(0x90);
+  SetPC(ProgramStart);
+  EXPECT_EQ(Cpu->ExecuteInstructions(calls), calls);
+  EXPECT_EQ(Cpu->IndexPrefix, 0);
+  EXPECT_EQ(Pair(RegIYH), 0x1234);
+  EXPECT_EQ(PC(), ProgramStart + Prefixes + 3);
+  EXPECT_EQ(Cpu->GetRegisterR(), 0x80 | ((0x10 + Prefixes + 1) & 0x7F));
+}
+
 TEST_F(InstructionSetTest, PrefixHasNoEffectOnEdInstructions) {
   SetPair(RegH, 0x1000);
   SetPair(RegB, 0x0234);
