@@ -96,19 +96,40 @@ void TCpmDiskDrive::CopyFileListTo(TCpmDiskFileInfoList* dest) const {
 
 std::vector<int> TCpmDiskDrive::FileEntries(const std::string& name, int user) {
   CheckCpmUser(user);
-  std::vector<int> entries;
+  // Other systems write names in lower case too, so two files may differ only
+  // in letter case: the file whose name matches exactly is the one meant. A
+  // name that matches none exactly means the one file it matches when letter
+  // case is ignored, and is refused when it matches several.
+  std::vector<int> exact;
+  std::vector<int> folded;
+  std::vector<std::string> spellings;
   for (int index = 0; index < TDiskDrive::DirEntryCount(); ++index) {
     const TCpmDirEntry& entry = directory_[static_cast<size_t>(index)];
-    if (entry.User() == user && SameCpmName(entry.FileName(), name)) entries.push_back(index);
+    if (entry.User() != user) continue;
+    const std::string entryName = entry.FileName();
+    if (entryName == name) exact.push_back(index);
+    if (!SameCpmName(entryName, name)) continue;
+    folded.push_back(index);
+    if (std::find(spellings.begin(), spellings.end(), entryName) == spellings.end()) spellings.push_back(entryName);
   }
-  return entries;
+  if (!exact.empty() || spellings.size() <= 1) return exact.empty() ? folded : exact;
+  std::string names;
+  for (const std::string& spelling : spellings) names += (names.empty() ? "\"" : ", \"") + spelling + "\"";
+  throw ECpmDiskError("The name \"" + name + "\" fits several files of user area " + std::to_string(user) +
+                      " that differ only in letter case (" + names + "); give the name exactly as listed!");
 }
 
-bool TCpmDiskDrive::FileExists(const std::string& name, int user) { return !FileEntries(name, user).empty(); }
+bool TCpmDiskDrive::FileExists(const std::string& name, int user) {
+  CheckCpmUser(user);
+  return std::any_of(directory_.begin(), directory_.end(), [&](const TCpmDirEntry& entry) {
+    return entry.User() == user && SameCpmName(entry.FileName(), name);
+  });
+}
 
 void TCpmDiskDrive::DeleteFile(const std::string& name, int user) {
   const std::vector<int> entries = FileEntries(name, user);
   if (entries.empty()) return;
+  drive_->CheckWritable();
   TDirectoryChange change(*this);
   for (const int index : entries) change.Write(index, TCpmDirEntry::Free());
   // The bitmap is rebuilt from the entries that remain, so a block is freed
@@ -123,6 +144,7 @@ int TCpmDiskDrive::SetFileAttributes(const std::string& name, int user, std::uin
   if (entries.empty()) throw ECpmDiskError("The file \"" + name + "\" does not exist!");
   if (newUser != user && FileExists(name, newUser))
     throw ECpmDiskError("A file named \"" + name + "\" already exists in user area " + std::to_string(newUser) + "!");
+  drive_->CheckWritable();
   const std::string storedName = directory_[static_cast<size_t>(entries.front())].FileName();
   TDirectoryChange change(*this);
   for (const int index : entries) {
@@ -141,6 +163,7 @@ int TCpmDiskDrive::RenameFile(const std::string& oldName, const std::string& new
   if (entries.empty()) throw ECpmDiskError("The file \"" + oldName + "\" does not exist!");
   const std::string storedName = CheckCpmFileName(newName);
   if (FileExists(storedName, user)) throw ECpmDiskError("The file \"" + storedName + "\" already exists!");
+  drive_->CheckWritable();
   TDirectoryChange change(*this);
   for (const int index : entries) {
     TCpmDirEntry entry = directory_[static_cast<size_t>(index)];
@@ -152,38 +175,60 @@ int TCpmDiskDrive::RenameFile(const std::string& oldName, const std::string& new
 }
 
 void TCpmDiskDrive::ExportFile(const std::string& name, int user, bool textMode, TStream& stream) {
-  std::vector<int> entries = FileEntries(name, user);
+  const std::vector<int> entries = FileEntries(name, user);
   if (entries.empty())
     throw ECpmDiskError("Unable to locate file \"" + name + "\" in user area " + std::to_string(user) + "!");
-  // Extents in ascending order; entries of equal number stay in directory order.
-  std::stable_sort(entries.begin(), entries.end(), [this](int a, int b) {
-    return directory_[static_cast<size_t>(a)].ExtentNumber() < directory_[static_cast<size_t>(b)].ExtentNumber();
-  });
-  std::array<std::uint8_t, RECORD_SIZE> record{};
+  // Every record goes to its own offset: extent n holds records n x 128 on,
+  // block pointer i of an extent its records i x 16 on. A random-access file
+  // may have holes (a zero pointer, an extent never written): they read as
+  // zeros, and the data after them keeps its place. The file ends with the
+  // last record (RC) of its highest extent; an extent below it is read whole,
+  // whatever its own RC says, as cpmtools reads it.
+  constexpr int kMaxExtents = 512;  // extent numbers are (S2 and 15) x 32 + (EX and 31)
+  std::array<int, kMaxExtents> entryOfExtent;
+  entryOfExtent.fill(-1);
+  std::int64_t totalRecords = 0;
   for (const int index : entries) {
     const TCpmDirEntry& entry = directory_[static_cast<size_t>(index)];
+    const int extent = entry.ExtentNumber();
+    // Of two entries claiming one extent (a damaged directory), the first counts.
+    if (entryOfExtent[static_cast<size_t>(extent)] >= 0) continue;
+    entryOfExtent[static_cast<size_t>(extent)] = index;
     // One entry maps at most 128 records, whatever a damaged RC claims.
     const int records = std::min<int>(entry.RecordCount(), TCpmDirEntry::MAX_RECORDS);
-    int taken = 0;
-    for (int i = 0; i < TCpmDirEntry::POINTER_COUNT && taken < records; ++i) {
-      const std::uint16_t block = entry.Pointer(i);
-      if (block == 0) continue;
-      if (block >= TCpmDiskFileInfoList::FIRST_BLOCK_PAST_DISK)
-        throw EDiskError("Directory entry " + std::to_string(index) + " of \"" + name + "\" names block " +
-                             std::to_string(block) + ", which lies beyond the end of the disk!",
-                         DISK_ERROR_BAD_ADDRESS);
-      for (int r = 0; r < RECORDS_PER_BLOCK && taken < records; ++r, ++taken) {
-        ReadDataRecord(block * RECORDS_PER_BLOCK + r, record.data());
-        std::int64_t count = RECORD_SIZE;
-        bool endOfText = false;
-        if (textMode) {
-          const auto eof = std::find(record.begin(), record.end(), 0x1A);
-          endOfText = eof != record.end();
-          count = eof - record.begin();
-        }
-        if (count > 0 && stream.Write(record.data(), count) != count)
-          throw ECpmDiskError("Unable to save data read from CPM file to stream!");
-        if (endOfText) return;
+    totalRecords = std::max<std::int64_t>(totalRecords, static_cast<std::int64_t>(extent) * TCpmDirEntry::MAX_RECORDS + records);
+  }
+  const auto put = [&](const std::uint8_t* bytes, std::int64_t count) {
+    if (count > 0 && stream.Write(bytes, count) != count)
+      throw ECpmDiskError("Unable to save data read from CPM file to stream!");
+  };
+  static const std::array<std::uint8_t, RECORDS_PER_BLOCK * RECORD_SIZE> hole{};
+  std::array<std::uint8_t, RECORD_SIZE> record{};
+  for (std::int64_t first = 0; first < totalRecords; first += RECORDS_PER_BLOCK) {
+    // The records of one block pointer: a hole is written in one piece (zeros
+    // hold no 1Ah, so text mode takes them whole).
+    const int extent = static_cast<int>(first / TCpmDirEntry::MAX_RECORDS);
+    const int within = static_cast<int>(first % TCpmDirEntry::MAX_RECORDS);
+    const int records = static_cast<int>(std::min<std::int64_t>(RECORDS_PER_BLOCK, totalRecords - first));
+    const int index = entryOfExtent[static_cast<size_t>(extent)];
+    const std::uint16_t block =
+        index >= 0 ? directory_[static_cast<size_t>(index)].Pointer(within / RECORDS_PER_BLOCK) : 0;
+    if (block >= TCpmDiskFileInfoList::FIRST_BLOCK_PAST_DISK)
+      throw EDiskError("Directory entry " + std::to_string(index) + " of \"" + name + "\" names block " +
+                           std::to_string(block) + ", which lies beyond the end of the disk!",
+                       DISK_ERROR_BAD_ADDRESS);
+    if (block == 0) {
+      put(hole.data(), static_cast<std::int64_t>(records) * RECORD_SIZE);
+      continue;
+    }
+    for (int r = 0; r < records; ++r) {
+      ReadDataRecord(block * RECORDS_PER_BLOCK + r, record.data());
+      if (textMode) {
+        const auto eof = std::find(record.begin(), record.end(), 0x1A);
+        put(record.data(), eof - record.begin());
+        if (eof != record.end()) return;
+      } else {
+        put(record.data(), RECORD_SIZE);
       }
     }
   }
@@ -196,12 +241,14 @@ std::int64_t TCpmDiskDrive::ImportFile(const std::string& name, TStream& stream,
   const std::string storedName = CheckCpmFileName(name);
   if (FileExists(storedName, user))
     throw ECpmDiskError("A file named \"" + storedName + "\" already exists in user area " + std::to_string(user) + "!");
-  if (size <= 0) return 0;
+  size = std::max<std::int64_t>(size, 0);
+  drive_->CheckWritable();
 
-  // Room for the whole file is checked before anything is written.
+  // Room for the whole file is checked before anything is written. An empty
+  // file still takes one directory entry, without blocks.
   const std::int64_t records = (size + RECORD_SIZE - 1) / RECORD_SIZE;
   const std::int64_t blocks = (records + RECORDS_PER_BLOCK - 1) / RECORDS_PER_BLOCK;
-  const std::int64_t extents = (records + TCpmDirEntry::MAX_RECORDS - 1) / TCpmDirEntry::MAX_RECORDS;
+  const std::int64_t extents = std::max<std::int64_t>(1, (records + TCpmDirEntry::MAX_RECORDS - 1) / TCpmDirEntry::MAX_RECORDS);
   std::vector<int> freeEntries;
   for (int i = 0; i < TDiskDrive::DirEntryCount(); ++i)
     if (directory_[static_cast<size_t>(i)].IsFree()) freeEntries.push_back(i);
@@ -215,7 +262,7 @@ std::int64_t TCpmDiskDrive::ImportFile(const std::string& name, TStream& stream,
   std::vector<std::uint8_t> blockData(static_cast<size_t>(RECORDS_PER_BLOCK * RECORD_SIZE));
   std::int64_t written = 0;
   bool streamEnded = false;
-  for (int extent = 0; written < size && !streamEnded; ++extent) {
+  for (int extent = 0; extent == 0 || (written < size && !streamEnded); ++extent) {
     TCpmDirEntry entry;
     entry.SetName(storedName, false);
     entry.Bytes[0] = static_cast<std::uint8_t>(user);
@@ -251,7 +298,7 @@ std::int64_t TCpmDiskDrive::ImportFile(const std::string& name, TStream& stream,
       entry.SetPointer(pointer, block);
       recordCount += blockRecords;
     }
-    if (recordCount == 0) break;
+    if (recordCount == 0 && extent > 0) break;
     entry.Bytes[15] = static_cast<std::uint8_t>(recordCount);
     change.Write(freeEntries[static_cast<size_t>(extent)], entry);
   }

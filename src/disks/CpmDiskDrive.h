@@ -36,20 +36,26 @@ class TCpmDiskDrive {
 
   const TCpmDiskFileInfoList& FileList() const { return fileList_; }
   void CopyFileListTo(TCpmDiskFileInfoList* dest) const;
+  // Whether a file of that name, letter case ignored, is in the user area.
   bool FileExists(const std::string& name, int user);
   TDiskDrive& Drive() { return *drive_; }
 
-  // Operations on a file named NAME.TYP (letter case ignored) in user area 0-15.
-  // Index results are the file's position in FileList afterwards, -1 when absent.
-  // A failure part way puts the directory back as it was.
+  // Operations on a file named NAME.TYP in user area 0-15: the file of exactly
+  // that name, or else the one file whose name differs only in letter case
+  // (ECpmDiskError when several do). Index results are the file's position in
+  // FileList afterwards, -1 when absent. A failure part way puts the directory
+  // back as it was; on a read-only disk the changes are refused (EDiskError 8)
+  // before anything is written.
   void DeleteFile(const std::string& name, int user);
   int SetFileAttributes(const std::string& name, int user, std::uint8_t attributes, int newUser);
   int RenameFile(const std::string& oldName, const std::string& newName, int user);
-  // Text mode ends the file at the first 1Ah.
+  // Every record at its offset, holes of a random-access file as zeros. Text
+  // mode ends the file at the first 1Ah.
   void ExportFile(const std::string& name, int user, bool textMode, TStream& stream);
   // Imports size bytes of stream (fewer when the stream ends first) as a new file;
-  // a short last record is padded with fillByte. Returns the bytes written to
-  // the disk (whole records); index gets the file's list position.
+  // a short last record is padded with fillByte, and an empty stream gives an
+  // empty file of one directory entry. Returns the bytes written to the disk
+  // (whole records); index gets the file's list position.
   std::int64_t ImportFile(const std::string& name, TStream& stream, std::int64_t size, int& index, int user,
                           std::uint8_t fillByte);
 

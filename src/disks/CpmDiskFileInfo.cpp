@@ -34,17 +34,44 @@ std::string TCpmDiskFileInfoList::GetKey(int index) const {
   return info ? info->Key() : std::string();
 }
 
+namespace {
+
+int CompareIgnoringCase(const std::string& a, const std::string& b) {
+  const size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    const int x = std::toupper(static_cast<unsigned char>(a[i]));
+    const int y = std::toupper(static_cast<unsigned char>(b[i]));
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+}  // namespace
+
+// Keys sort without regard to letter case; two names that differ only in case
+// (other systems write lower-case names) are still two files, in byte order.
 bool TCpmDiskFileInfoList::KeyLess(const std::string& a, const std::string& b) {
-  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::toupper(static_cast<unsigned char>(x)) < std::toupper(static_cast<unsigned char>(y));
-  });
+  const int folded = CompareIgnoringCase(a, b);
+  return folded != 0 ? folded < 0 : a < b;
+}
+
+int TCpmDiskFileInfoList::IndexOfExact(const std::string& key) const {
+  const auto it = std::lower_bound(files_.begin(), files_.end(), key,
+                                   [](const TCpmDiskFileInfo& info, const std::string& k) { return KeyLess(info.Key(), k); });
+  if (it == files_.end() || it->Key() != key) return -1;
+  return static_cast<int>(it - files_.begin());
 }
 
 int TCpmDiskFileInfoList::IndexOf(const std::string& key) const {
-  const auto it = std::lower_bound(files_.begin(), files_.end(), key,
-                                   [](const TCpmDiskFileInfo& info, const std::string& k) { return KeyLess(info.Key(), k); });
-  if (it == files_.end() || KeyLess(key, it->Key())) return -1;
-  return static_cast<int>(it - files_.begin());
+  const int exact = IndexOfExact(key);
+  if (exact >= 0) return exact;
+  int found = -1;
+  for (int i = 0; i < Count(); ++i) {
+    if (CompareIgnoringCase(files_[static_cast<size_t>(i)].Key(), key) != 0) continue;
+    if (found >= 0) return -1;
+    found = i;
+  }
+  return found;
 }
 
 void TCpmDiskFileInfoList::AddDirEntry(const TCpmDirEntry& entry) {
@@ -55,7 +82,7 @@ void TCpmDiskFileInfoList::AddDirEntry(const TCpmDirEntry& entry) {
 
   const std::string name = entry.FileName();
   const std::string key = TCpmDiskFileInfo::MakeKey(name, entry.User());
-  const int index = IndexOf(key);
+  const int index = IndexOfExact(key);
   if (index >= 0) {
     TCpmDiskFileInfo& info = files_[static_cast<size_t>(index)];
     info.Records += entry.RecordCount();

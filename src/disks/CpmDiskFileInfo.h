@@ -38,7 +38,8 @@ class TCpmDiskFileInfoList {
   // nullptr / empty text outside 0 .. Count-1.
   const TCpmDiskFileInfo* GetItem(int index) const;
   std::string GetKey(int index) const;
-  // Position of key, -1 when absent.
+  // Position of key: the file of exactly that key, or else the one file whose
+  // key differs only in letter case; -1 when none or several.
   int IndexOf(const std::string& key) const;
   // Adds one directory entry: a file entry (user 0-15) joins or starts its
   // file's info; every entry that owns blocks (user 0-31) marks all its non-zero
@@ -54,6 +55,7 @@ class TCpmDiskFileInfoList {
 
  private:
   void MarkReservedBlocks();
+  int IndexOfExact(const std::string& key) const;
   static bool KeyLess(const std::string& a, const std::string& b);
 
   std::vector<TCpmDiskFileInfo> files_;

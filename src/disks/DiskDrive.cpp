@@ -4,23 +4,37 @@
 #include <cstring>
 #include <vector>
 
+#include "DiskImageStream.h"
 #include "DiskPack.h"
 
-TDiskDrive::TDiskDrive(const std::filesystem::path& fileName, int diskIndex) : fileName_(fileName), diskIndex_(diskIndex) {
+TDiskDrive::TDiskDrive(const std::filesystem::path& fileName, int diskIndex, TDiskAccess access)
+    : fileName_(fileName), diskIndex_(diskIndex) {
+  const TFileStream::TMode mode = access == TDiskAccess::ReadOnly ? TFileStream::TMode::OpenRead
+                                                                  : TFileStream::TMode::OpenReadWriteIfAllowed;
   try {
     if (diskIndex < 0) {
-      stream_ = std::make_unique<TFileStream>(fileName, TFileStream::TMode::OpenReadWrite);
+      auto file = std::make_unique<TFileStream>(fileName, mode);
+      const std::int64_t size = file->GetSize();
+      if (size > DISK_SIZE)
+        throw EStreamError("\"" + fileName.string() + "\" is " + std::to_string(size) +
+                           " bytes long, more than the " + std::to_string(DISK_SIZE) + " bytes of a disk.");
+      readOnly_ = file->IsReadOnly();
+      stream_ = std::make_unique<TDiskImageStream>(std::move(file), DISK_SIZE, BlockSize());
     } else {
-      auto pack = std::make_unique<TDiskPack>(fileName);
+      auto pack = std::make_unique<TDiskPack>(fileName, mode);
       pack->SelectDisk(diskIndex);
+      readOnly_ = pack->IsReadOnly();
       stream_ = std::move(pack);
     }
-    // Only whole records count; a longer file has its first 8192 reachable.
     const std::int64_t records = std::min<std::int64_t>(stream_->GetSize() / SECTOR_SIZE, RECORD_COUNT);
     cache_ = std::make_unique<TStreamCache>(*stream_, 0, static_cast<std::int32_t>(records), SECTOR_SIZE, CACHE_RECORDS);
-  } catch (const std::exception&) {
-    throw EDiskError("Selected disk is bad!", DISK_ERROR_NO_DISK);
+  } catch (const std::exception& error) {
+    throw EDiskError("Selected disk is bad!", DISK_ERROR_NO_DISK, error.what());
   }
+}
+
+void TDiskDrive::CheckWritable() const {
+  if (readOnly_) throw EDiskError("Write to disk failed, the disk image is read-only!", DISK_ERROR_WRITE);
 }
 
 TDiskDrive::~TDiskDrive() {
@@ -41,6 +55,7 @@ void TDiskDrive::ReadRecord(int record, std::uint8_t* buffer) {
 }
 
 void TDiskDrive::WriteRecord(int record, const std::uint8_t* buffer) {
+  CheckWritable();
   if (cache_->WriteRecord(record, buffer) != TStreamCache::WRITE_OK)
     throw EDiskError("Write to disk failed!", DISK_ERROR_WRITE);
 }

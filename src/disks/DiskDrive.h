@@ -2,6 +2,12 @@
 // image file (".cpmdsk") or one disk of a disk pack. Transfers single sectors
 // for the disk controller and the CP/M file system, and whole 2 KiB blocks (half
 // tracks) for remote disk access.
+//
+// An image file shorter than a disk reads as formatted where it has no data and
+// grows when written; one longer than a disk, and anything that is no regular
+// file, is refused. A file that may not be written (mode 0444, a read-only
+// medium, another user's file) is opened read-only: reads work, and every write
+// is refused with code 8 and a message that says so.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +18,11 @@
 #include "DiskError.h"
 #include "DiskStream.h"
 #include "StreamCache.h"
+
+enum class TDiskAccess {
+  ReadWriteIfAllowed,  // read-only only where the file refuses writing
+  ReadOnly,            // never written, whatever the file allows
+};
 
 class TDiskDrive {
  public:
@@ -29,8 +40,10 @@ class TDiskDrive {
   static constexpr int DirEntryCount() { return 256; }
 
   // Opens fileName as an image file (diskIndex < 0) or disk diskIndex of a disk
-  // pack. Any failure raises EDiskError code 1 "Selected disk is bad!".
-  TDiskDrive(const std::filesystem::path& fileName, int diskIndex = -1);
+  // pack. Any failure raises EDiskError code 1 "Selected disk is bad!" with the
+  // host's reason (missing, permission, not a file, too long, not a pack).
+  TDiskDrive(const std::filesystem::path& fileName, int diskIndex = -1,
+             TDiskAccess access = TDiskAccess::ReadWriteIfAllowed);
   ~TDiskDrive();
   TDiskDrive(const TDiskDrive&) = delete;
   TDiskDrive& operator=(const TDiskDrive&) = delete;
@@ -43,6 +56,10 @@ class TDiskDrive {
 
   const std::filesystem::path& FileName() const { return fileName_; }
   int DiskIndex() const { return diskIndex_; }
+  // Whether writes are refused (see TDiskAccess).
+  bool IsReadOnly() const { return readOnly_; }
+  // Raises EDiskError code 8 when the disk is read-only.
+  void CheckWritable() const;
 
   // Raises EDiskError code 2 when Sector >= 32 (tested first) or Track >= 256.
   void CheckTrackSector() const;
@@ -71,6 +88,7 @@ class TDiskDrive {
 
   std::filesystem::path fileName_;
   int diskIndex_;
+  bool readOnly_ = false;
   std::unique_ptr<TStream> stream_;
   std::unique_ptr<TStreamCache> cache_;
 };

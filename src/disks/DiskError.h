@@ -17,11 +17,17 @@ enum TDiskErrorCode : std::int32_t {
   DISK_ERROR_MOUNTED = 64,        // client already has another disk mounted
 };
 
+// what() is the message followed by the host's reason when there is one
+// ("Selected disk is bad! Cannot open file ...: Permission denied"), for the
+// user; Message() is the message alone, for peers that expect its fixed text.
 class EDiskError : public EEmulatorError {
  public:
-  EDiskError(const std::string& message, std::int32_t code) : EEmulatorError(message), code_(code) {}
+  EDiskError(const std::string& message, std::int32_t code, const std::string& reason = {})
+      : EEmulatorError(reason.empty() ? message : message + " " + reason), code_(code), message_(message) {}
   std::int32_t Code() const { return code_; }
+  const std::string& Message() const { return message_; }
 
  private:
   std::int32_t code_;
+  std::string message_;
 };

@@ -35,9 +35,11 @@ std::int64_t TDiskPack::DataOffsetFor(int diskCount) {
   return (HEADER_SIZE + NAME_SIZE * static_cast<std::int64_t>(diskCount) + 511) & ~static_cast<std::int64_t>(511);
 }
 
-TDiskPack::TDiskPack(const std::filesystem::path& fileName) {
+TDiskPack::TDiskPack(const std::filesystem::path& fileName, TFileStream::TMode mode) {
   try {
-    packFile_ = std::make_unique<TFileStream>(fileName, TFileStream::TMode::OpenReadWrite);
+    auto file = std::make_unique<TFileStream>(fileName, mode);
+    readOnly_ = file->IsReadOnly();
+    packFile_ = std::move(file);
   } catch (const EStreamError& error) {
     throw EDiskPackError(error.what());
   }
@@ -113,6 +115,7 @@ void TDiskPack::SetDiskName(int index, const std::string& name) {
 }
 
 void TDiskPack::WriteHeader() {
+  if (readOnly_) throw EDiskPackError("Unable to write to disk pack file, the file is read-only.");
   const std::int64_t position = packFile_->GetPosition();
   std::int64_t written = -1;
   try {
@@ -155,7 +158,7 @@ std::int64_t TDiskPack::Write(const void* buffer, std::int64_t count) {
 std::int64_t TDiskPack::Seek(std::int64_t offset, TSeekOrigin origin) {
   std::int64_t target = offset;
   if (origin == TSeekOrigin::Current) target = (packFile_->GetPosition() - diskBase_) + offset;
-  if (origin == TSeekOrigin::End) target = diskSize_ - offset;
+  if (origin == TSeekOrigin::End) target = diskSize_ + offset;
   target = std::clamp<std::int64_t>(target, 0, diskSize_);
   return packFile_->Seek(diskBase_ + target, TSeekOrigin::Beginning) - diskBase_;
 }

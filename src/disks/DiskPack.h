@@ -31,15 +31,20 @@ class TDiskPack : public TStream {
   static constexpr const char* SIGNATURE = "CPM Disk Pack 1a";
 
   // Opens and checks the pack; raises EDiskPackError when the file is missing,
-  // is no pack, or its header does not fit the file.
-  explicit TDiskPack(const std::filesystem::path& fileName);
+  // is no pack, or its header does not fit the file. A pack file that refuses
+  // writing is opened read-only (see TFileStream::TMode).
+  explicit TDiskPack(const std::filesystem::path& fileName,
+                     TFileStream::TMode mode = TFileStream::TMode::OpenReadWriteIfAllowed);
   // The same over a pack held in any stream (taken over).
   explicit TDiskPack(std::unique_ptr<TStream> packFile);
 
   std::int64_t Read(void* buffer, std::int64_t count) override;
   std::int64_t Write(const void* buffer, std::int64_t count) override;
+  // Positions lie within the selected disk; from the end counts back from its
+  // size (offset 0 gives the size, -128 the start of its last record).
   std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
 
+  bool IsReadOnly() const { return readOnly_; }
   int GetDiskCount() const;
   std::uint8_t GetDiskFlags(int index) const;
   std::string GetDiskName(int index) const;
@@ -68,6 +73,7 @@ class TDiskPack : public TStream {
   void WriteHeader();
 
   std::unique_ptr<TStream> packFile_;
+  bool readOnly_ = false;
   int currentDisk_ = 0;
   // Header and names lie back to back, so the first DataOffset bytes of the
   // file are rewritten from them in one write.

@@ -36,21 +36,53 @@ std::int64_t TStream::CopyFrom(TStream& source, std::int64_t count) {
   return copied;
 }
 
+namespace {
+
+// Why a host object of this mode is no file to open, or empty when it is one.
+std::string NotAFileReason(mode_t mode) {
+  if (S_ISREG(mode)) return {};
+  if (S_ISDIR(mode)) return "it is a folder, not a file";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "it is a device, not a file";
+  if (S_ISFIFO(mode)) return "it is a pipe, not a file";
+  return "it is not a regular file";
+}
+
+bool RefusesWriting(int error) { return error == EACCES || error == EPERM || error == EROFS || error == ETXTBSY; }
+
+}  // namespace
+
 TFileStream::TFileStream(const std::filesystem::path& fileName, TMode mode) : fileName_(fileName) {
-  int flags = O_CLOEXEC;
+  // A device or pipe is never opened: opening one may block or act on it.
+  struct stat info {};
+  if (mode != TMode::Create && ::stat(fileName.c_str(), &info) == 0) {
+    const std::string reason = NotAFileReason(info.st_mode);
+    if (!reason.empty()) throw EStreamError("Cannot open file \"" + fileName.string() + "\": " + reason);
+  }
+  // Non-blocking while it is opened, in case something else took its place.
+  int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
   switch (mode) {
     case TMode::OpenRead: flags |= O_RDONLY; break;
-    case TMode::OpenReadWrite: flags |= O_RDWR; break;
+    case TMode::OpenReadWrite:
+    case TMode::OpenReadWriteIfAllowed: flags |= O_RDWR; break;
     case TMode::Create: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
   }
   handle_ = ::open(fileName.c_str(), flags, 0666);
-  if (handle_ < 0) throw EStreamError("Cannot open file \"" + fileName.string() + "\": " + HostReason());
-  struct stat info {};
-  if (::fstat(handle_, &info) != 0 || !S_ISREG(info.st_mode)) {
+  if (handle_ < 0 && mode == TMode::OpenReadWriteIfAllowed && RefusesWriting(errno)) {
+    handle_ = ::open(fileName.c_str(), (flags & ~O_RDWR) | O_RDONLY, 0666);
+    readOnly_ = handle_ >= 0;
+  }
+  if (mode == TMode::OpenRead) readOnly_ = true;
+  if (handle_ < 0) {
+    const std::string reason = errno == EISDIR ? NotAFileReason(S_IFDIR) : HostReason();
+    throw EStreamError("Cannot open file \"" + fileName.string() + "\": " + reason);
+  }
+  const std::string reason = ::fstat(handle_, &info) != 0 ? HostReason() : NotAFileReason(info.st_mode);
+  if (!reason.empty()) {
     ::close(handle_);
     handle_ = -1;
-    throw EStreamError("Cannot open file \"" + fileName.string() + "\": not a regular file");
+    throw EStreamError("Cannot open file \"" + fileName.string() + "\": " + reason);
   }
+  ::fcntl(handle_, F_SETFL, ::fcntl(handle_, F_GETFL) & ~O_NONBLOCK);
 }
 
 TFileStream::~TFileStream() {

@@ -44,8 +44,13 @@ class TStream {
 
 class TFileStream : public TStream {
  public:
-  enum class TMode { OpenRead, OpenReadWrite, Create };
-  // Raises EStreamError with the host's reason when the file cannot be opened.
+  // OpenReadWriteIfAllowed opens for reading and writing where the file and
+  // its medium allow it, and for reading only where they refuse writing
+  // (mode 0444, a read-only medium, another user's file): IsReadOnly tells.
+  enum class TMode { OpenRead, OpenReadWrite, OpenReadWriteIfAllowed, Create };
+  // Only regular files are opened: a folder, device, pipe or socket is refused
+  // without being opened. Raises EStreamError with the host's reason when the
+  // file cannot be opened.
   TFileStream(const std::filesystem::path& fileName, TMode mode);
   ~TFileStream() override;
 
@@ -54,6 +59,7 @@ class TFileStream : public TStream {
   std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
 
   const std::filesystem::path& FileName() const { return fileName_; }
+  bool IsReadOnly() const { return readOnly_; }
   // Writes the file's data through to the medium; raises EStreamError on failure.
   void Flush();
   // Closes the file, reporting a failure of the close itself.
@@ -62,6 +68,7 @@ class TFileStream : public TStream {
  private:
   std::filesystem::path fileName_;
   int handle_ = -1;
+  bool readOnly_ = false;
 };
 
 class TMemoryStream : public TStream {

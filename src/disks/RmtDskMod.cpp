@@ -165,7 +165,8 @@ void TRmtDskMod::HandleDatagram(const uint8_t* Data, int DataSize, const sockadd
   } catch (const TBadSize& bad) {
     ReplyError(From, tag, ErrorBadRequestSize, bad.Text);
   } catch (const EDiskError& error) {
-    ReplyError(From, tag, static_cast<uint16_t>(error.Code() & 0xFFFF), error.what());
+    // The fixed text of the error: the host's reasons stay on this host.
+    ReplyError(From, tag, static_cast<uint16_t>(error.Code() & 0xFFFF), error.Message());
   } catch (const std::exception& error) {
     ReplyError(From, tag, ErrorOther, error.what());
   }

@@ -3,6 +3,7 @@
 // thread, one request at a time, so nothing here is locked.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -39,6 +40,7 @@ class TRmtDskSession final {
   std::chrono::system_clock::time_point LastUse;
   std::chrono::steady_clock::time_point LastUseTick;
   TDiskDrive& Drive() { return *FDrive; }
+  const TDiskDrive& Drive() const { return *FDrive; }
 
   void Touch(std::chrono::steady_clock::time_point Now);
 
@@ -54,6 +56,12 @@ class TRmtDskSessionList final {
   using TMountedQuery = std::function<bool(const TFileIdentity& File)>;
 
   static constexpr size_t DefaultMaxSessions = 64;
+  // A machine has four drives, each mounted by its own session; eight lets two
+  // machines share one host or one NAT address, while one address alone can
+  // never fill the server. Eight addresses at their limit still can: the limit
+  // guards against a single greedy or broken client, not against many hosts.
+  static constexpr size_t DefaultMaxSessionsPerAddress = 8;
+  static_assert(DefaultMaxSessionsPerAddress < DefaultMaxSessions);
   static constexpr std::chrono::minutes DefaultIdleTimeout{60};
 
   TRmtDskSessionList();
@@ -65,6 +73,10 @@ class TRmtDskSessionList final {
   bool AutoUnmount = true;
   // At most this many sessions are open; a mount beyond gets EDiskError 1.
   size_t MaxSessions = DefaultMaxSessions;
+  // At most this many of them belong to one IPv4 address (whatever its ports
+  // and client ids); a mount beyond gets EDiskError 1. Below MaxSessions,
+  // other addresses can mount while one address is at its limit.
+  size_t MaxSessionsPerAddress = DefaultMaxSessionsPerAddress;
   // A session not used for this long is closed (see ExpireIdle).
   std::chrono::steady_clock::duration IdleTimeout = DefaultIdleTimeout;
   TMountedQuery IsFileMountedByMachine;
@@ -77,12 +89,16 @@ class TRmtDskSessionList final {
   static bool ClientMatches(const RemoteDiskClientAddress& A, const RemoteDiskClientAddress& B) { return A == B; }
   TRmtDskSession* FindById(uint32_t Id) const;
   TRmtDskSession* FindByClient(const RemoteDiskClientAddress& Client) const;
+  // How many sessions the IPv4 address Address (network order) holds.
+  size_t CountOfAddress(uint32_t Address) const;
   // Whether a session has the file of this identity open; ReadOnly tells
-  // whether that (first found) session is read-only.
+  // whether that (first found) session never writes it (mounted read-only, or
+  // its image opened read-only).
   bool IsFileInUse(const TFileIdentity& File, bool& ReadOnly) const;
 
   // Mounts FileName for Client and returns the session id (see the .cpp for
-  // the rules); EDiskError on refusal.
+  // the rules); EDiskError on refusal. Ids are unpredictable, never 0, and not
+  // given twice before 2^32 mounts (nor then while the first holder is open).
   uint32_t Mount(bool ReadOnly, const std::filesystem::path& FileName, const RemoteDiskClientAddress& Client);
   // Closes session Id; an unknown id does nothing. Another client's session is
   // refused (EDiskError 16) unless Force.
@@ -100,7 +116,12 @@ class TRmtDskSessionList final {
  private:
   TRmtDskSession& SessionOf(uint32_t Id, const RemoteDiskClientAddress& Client);
   void Remove(const TRmtDskSession* Session);
+  uint32_t NewSessionId();
 
   std::vector<std::unique_ptr<TRmtDskSession>> FSessions;
-  uint32_t FLastId;
+  // Session ids are a keyed permutation of a counter: both are random, drawn
+  // once per list, so that a client that saw its own ids cannot tell another
+  // client's.
+  std::array<uint64_t, 2> FIdKey;
+  uint32_t FIdCounter;
 };

@@ -20,12 +20,13 @@ class EHexWriterError : public EEmulatorError {
 
 class TZilogHex32WriterStream : public TStream {
  public:
-  // Writes fileName, which replaces any old file of that name when Close
-  // finishes it; a failed export leaves no half-written file. A record size
+  // Writes fileName, which replaces any old file of that name only when Close
+  // finishes it; a failed export leaves the old file as it was. A record size
   // outside 1 .. 255 raises EHexWriterError before anything is created.
   TZilogHex32WriterStream(const std::filesystem::path& fileName, std::uint32_t startAddress, int recordSize);
-  // Finishes the file if Close was not called; a failure there cannot be reported,
-  // so callers that need to know call Close.
+  // Without a successful Close nothing is written where fileName is: an export
+  // cut short by an error (the stream destroyed while the error unwinds) must
+  // not leave a truncated but well-formed hex file that looks complete.
   ~TZilogHex32WriterStream() override;
 
   // Returns count; raises EHexWriterError when the file refuses the text or the
@@ -36,7 +37,8 @@ class TZilogHex32WriterStream : public TStream {
   // Only the position query is meaningful: the number of bytes written so far.
   std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
 
-  // Writes the last record and the end-of-file record and closes the file.
+  // Writes the last record and the end-of-file record, closes the file and puts
+  // it in place; EHexWriterError when that fails (the old file then stays).
   void Close();
 
  private:

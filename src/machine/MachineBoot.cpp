@@ -50,18 +50,27 @@ void TMachine::CheckBootImageFits(const TBootImageSpan& Span) const {
 void TMachine::WriteBootImage(TDiskDrive& Drive, const TBootImageSpan& Span) {
   const uint32_t Records = (Span.End - Span.Low + 127) / 128;
   uint8_t Record[TDiskDrive::SECTOR_SIZE];
+  uint8_t OnDisk[TDiskDrive::SECTOR_SIZE];
   for (uint32_t Index = 0; Index < Records; ++Index) {
     Drive.Sector = static_cast<uint16_t>(Index % Drive.SectorsPerTrack());
     Drive.Track = static_cast<uint16_t>(Index / Drive.SectorsPerTrack());
     for (uint32_t Byte = 0; Byte < TDiskDrive::SECTOR_SIZE; ++Byte)
       Record[Byte] = BootImage[(Span.Low + Index * TDiskDrive::SECTOR_SIZE + Byte) & 0xFFFF];
+    // A read-only disk boots when it already holds this boot image.
+    if (Drive.IsReadOnly()) {
+      Drive.ReadSector(OnDisk);
+      if (std::memcmp(OnDisk, Record, sizeof Record) == 0) continue;
+      throw EMachineError("The disk \"" + Drive.FileName().filename().string() +
+                          "\" is read-only and does not hold this boot image, which cannot be written to it!");
+    }
     Drive.WriteSector(Record);
   }
 }
 
 void TMachine::WriteBootImageToDisk(const std::string& FileName) {
   const TBootImageSpan Span = BuildBootImage();
-  if (!RegularFileExists(FileName))
+  std::error_code Error;
+  if (!std::filesystem::exists(FileName, Error))
     throw EMachineError("The disk \"" + std::filesystem::path(FileName).filename().string() +
                         "\" could not be found!");
   CheckBootImageFits(Span);
@@ -77,24 +86,21 @@ void TMachine::MountDrive(int Drive, const std::string& FileName) {
       throw EDiskError("The disk is already mounted in another drive!", DISK_ERROR_NO_DISK);
 
   // Everything that can fail happens before the drive lets go of its disk.
+  // A file that cannot be a disk (a folder, a device, one longer than a disk)
+  // fails to open here with its reason; one shorter than a disk is a disk
+  // whose missing part reads formatted, and grows as it is written.
   TBootImageSpan Span;
   if (Drive == 0) {
     Span = BuildBootImage();
-    if (!RegularFileExists(FileName))
+    std::error_code Error;
+    if (!std::filesystem::exists(FileName, Error))
       throw EMachineError("The disk \"" + std::filesystem::path(FileName).filename().string() +
                           "\" could not be found!");
     CheckBootImageFits(Span);
   }
   {
     TDiskDrive Trial(FileName, -1);
-    if (Drive == 0) {
-      std::error_code Error;
-      const uintmax_t Size = std::filesystem::file_size(FileName, Error);
-      if (Error || Size < (Span.End - Span.Low + 127) / 128 * TDiskDrive::SECTOR_SIZE)
-        throw EMachineError("The disk \"" + std::filesystem::path(FileName).filename().string() +
-                            "\" is too small to hold the boot image!");
-      WriteBootImage(Trial, Span);
-    }
+    if (Drive == 0) WriteBootImage(Trial, Span);
   }
 
   const std::string OldFile = Controller.MountedFileName(Drive);

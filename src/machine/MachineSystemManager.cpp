@@ -209,7 +209,9 @@ std::string TMachine::SysMountDisk(char Letter, const std::string& Name) {
       }
     }
   }
-  if (!RegularFileExists(File)) return ListText({"No such disk as " + Quoted(Name) + "!"});
+  // A folder or device of that name is no disk: mounting it below says why.
+  std::error_code Missing;
+  if (!std::filesystem::exists(File, Missing)) return ListText({"No such disk as " + Quoted(Name) + "!"});
   const std::string MountedIn = SysFindMountedDrive(File);
   if (!MountedIn.empty()) return ListText({"The disk is already mounted in drive " + Quoted(MountedIn) + "!"});
   const int Drive = Letter - 'A';
@@ -246,7 +248,7 @@ std::string TMachine::SysListDisks(const std::string& Search) {
   const std::string Pattern = Search + DiskExtension;
   for (const auto& Entry : std::filesystem::directory_iterator(FWorkFolder, Error)) {
     std::error_code EntryError;
-    if (Entry.is_directory(EntryError)) continue;
+    if (!Entry.is_regular_file(EntryError)) continue;
     const std::string FileName = Entry.path().filename().string();
     if (!WildcardMatch(Pattern, FileName)) continue;
     if (!SysFindMountedDrive(Entry.path().string()).empty()) continue;

@@ -235,4 +235,89 @@ TEST_F(CpmToolsPeerTest, FullDiskBothWays) {
   EXPECT_EQ(CopyOut("1:all.bin"), everything);
 }
 
+TEST_F(CpmToolsPeerTest, ShortImageFromMkfsTakesFilesBothWays) {
+  // mkfs.cpm writes the boot tracks and the directory only; cpmcp grows the
+  // image as it writes, and so must we.
+  std::filesystem::remove(image);
+  ASSERT_EQ(Run("mkfs.cpm -f emu1m disk.cpmdsk"), 0) << output;
+  ASSERT_EQ(std::filesystem::file_size(image), 16384u);
+  const auto theirs = disk_test::Pattern(5000, 11);
+  CopyIn(theirs, "0:theirs.bin");
+  CopyIn({}, "0:nothing.dat");
+  const auto mine = disk_test::Pattern(100000, 12);
+  {
+    TCpmDiskDrive cpm(image);
+    ExpectSameContent(theirs, Export(cpm, "THEIRS.BIN", 0));
+    const int nothing = cpm.FileList().IndexOf("NOTHING.DAT:0");
+    ASSERT_GE(nothing, 0) << "cpmtools' empty file is listed";
+    EXPECT_EQ(cpm.FileList().GetItem(nothing)->Records, 0u);
+    EXPECT_TRUE(Export(cpm, "NOTHING.DAT", 0).empty());
+    EXPECT_EQ(Import(cpm, "MINE.BIN", mine, 3, 0), static_cast<std::int64_t>((mine.size() + 127) / 128 * 128));
+    EXPECT_EQ(Import(cpm, "EMPTY.TXT", {}, 0, 0x1A), 0);
+  }
+  EXPECT_GT(std::filesystem::file_size(image), 16384u);
+  EXPECT_LE(std::filesystem::file_size(image), 1048576u);
+  ExpectFsckClean();
+  ExpectSameContent(mine, CopyOut("3:mine.bin"));
+  EXPECT_TRUE(CopyOut("0:empty.txt").empty());
+  ASSERT_EQ(Run("cpmls -f emu1m disk.cpmdsk"), 0);
+  EXPECT_NE(output.find("empty.txt"), std::string::npos) << output;
+}
+
+TEST_F(CpmToolsPeerTest, SparseFilesExportEveryRecordAtItsOffsetAsCpmcpDoes) {
+  // Random-access files as CP/M leaves them: a zero pointer inside an extent,
+  // a missing middle extent, a lower extent whose RC is short. Each data
+  // record names its block and record, so a record moved down shows.
+  {
+    TDiskDrive drive(image);
+    std::vector<unsigned char> record(128);
+    for (int block = 4; block < 60; ++block) {
+      for (int r = 0; r < 16; ++r) {
+        record.assign(128, static_cast<unsigned char>('A' + r));
+        record[0] = static_cast<unsigned char>(block);
+        record[1] = static_cast<unsigned char>(r);
+        const int index = block * 16 + r;
+        drive.Track = static_cast<std::uint16_t>(index / 32 + 2);
+        drive.Sector = static_cast<std::uint16_t>(index % 32);
+        drive.WriteSector(record.data());
+      }
+    }
+  }
+  {
+    TCpmDiskDrive cpm(image);
+    const auto entry = [&](int index, const std::string& name, int extent, int records,
+                           const std::vector<std::uint16_t>& blocks) {
+      TCpmDirEntry e;
+      e.SetName(name, false);
+      e.Bytes[0] = 0;
+      e.Bytes[12] = static_cast<std::uint8_t>(extent);
+      e.Bytes[15] = static_cast<std::uint8_t>(records);
+      for (size_t i = 0; i < blocks.size(); ++i) e.SetPointer(static_cast<int>(i), blocks[i]);
+      cpm.WriteDirEntry(index, e);
+    };
+    entry(0, "HOLE.DAT", 0, 0x30, {10, 0, 12});
+    entry(1, "GAP.DAT", 0, 0x80, {20, 21, 22, 23, 24, 25, 26, 27});
+    entry(2, "GAP.DAT", 2, 0x10, {30});
+    entry(3, "SHORT.DAT", 0, 20, {40, 41});
+    entry(4, "SHORT.DAT", 1, 10, {50});
+  }
+  TCpmDiskDrive cpm(image);
+  for (const char* name : {"HOLE.DAT", "GAP.DAT", "SHORT.DAT"}) {
+    std::string lower = name;
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+    const auto ours = Export(cpm, name, 0);
+    EXPECT_EQ(ours, CopyOut("0:" + lower)) << name;
+    EXPECT_EQ(ours.size() % 128, 0u);
+  }
+  // The data after each hole stays at its offset.
+  const auto hole = Export(cpm, "HOLE.DAT", 0);
+  ASSERT_EQ(hole.size(), 48u * 128);
+  EXPECT_EQ(hole[16 * 128], 0);
+  EXPECT_EQ(hole[32 * 128], 12);
+  const auto gap = Export(cpm, "GAP.DAT", 0);
+  ASSERT_EQ(gap.size(), 272u * 128);
+  EXPECT_EQ(gap[200 * 128], 0);
+  EXPECT_EQ(gap[256 * 128], 30);
+}
+
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "DiskController.h"
 #include "DiskTestSupport.h"
+#include "Unprivileged.h"
 
 namespace {
 
@@ -72,6 +73,42 @@ TEST_F(DiskControllerTest, WriteThenReadMovesSectorsThroughMemory) {
   const auto image = disk_test::ReadBytes(dir / "b.cpmdsk");
   EXPECT_EQ(image[(200 * 32 + 30) * 128 + 5], 35);
   EXPECT_EQ(disk_test::ReadBytes(dir / "a.cpmdsk")[(200 * 32 + 30) * 128 + 5], 0xE5);
+}
+
+TEST_F(DiskControllerTest, ShortAndReadOnlyImagesGiveDataAndTheRightStatus) {
+  // What mkfs.cpm writes: the boot tracks and the directory only (16 KiB).
+  disk_test::WriteBytes(dir / "short.cpmdsk", std::vector<unsigned char>(16384, 0xE5));
+  controller.MountDisk((dir / "short.cpmdsk").string(), 0);
+  memory.fill(0);
+  Select(0, 4, 0, 0x2000);
+  controller.WritePort(0, 2);
+  EXPECT_EQ(controller.ReadPort(0), 0) << "track 4 lies past the file but reads as formatted";
+  EXPECT_EQ(memory[0x2000], 0xE5);
+  memory[0x3000] = 0x42;
+  Select(0, 100, 7, 0x3000);
+  controller.WritePort(0, 3);
+  EXPECT_EQ(controller.ReadPort(0), 0);
+  EXPECT_EQ(std::filesystem::file_size(dir / "short.cpmdsk"), (100u * 32 + 16) * 128) << "grown to the end of the block";
+  memory[0x3000] = 0;
+  controller.WritePort(0, 2);
+  EXPECT_EQ(memory[0x3000], 0x42);
+
+  // An image opened read-only: reads work, a write is status 8 and changes nothing.
+  const std::string readOnly = Image("ro.cpmdsk");
+  std::filesystem::permissions(readOnly, std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+                                             std::filesystem::perms::others_read);
+  korvel_test::OpenFolderToAll(dir.Path());
+  korvel_test::RunUnprivileged([&] {
+    TDiskController own;
+    own.OnFetchFromMemory = controller.OnFetchFromMemory;
+    own.MountDisk(readOnly, 1);
+    own.WritePort(1, 1);
+    own.WritePort(0, 2);
+    EXPECT_EQ(own.ReadPort(0), 0);
+    own.WritePort(0, 3);
+    EXPECT_EQ(own.ReadPort(0), 8);
+  });
+  EXPECT_EQ(disk_test::ReadBytes(readOnly), std::vector<unsigned char>(1048576, 0xE5));
 }
 
 TEST_F(DiskControllerTest, RegistersAreMaskedAndReadBackAsWritten) {
@@ -151,7 +188,7 @@ TEST_F(DiskControllerTest, MountingRulesAndReset) {
     FAIL() << "a missing file mounts";
   } catch (const EDiskError& error) {
     EXPECT_EQ(error.Code(), 1);
-    EXPECT_STREQ(error.what(), "Selected disk is bad!");
+    EXPECT_EQ(error.Message(), "Selected disk is bad!");
   }
   EXPECT_FALSE(controller.HasDisk(2));
 

@@ -1,3 +1,6 @@
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <filesystem>
 #include <vector>
 
@@ -6,6 +9,7 @@
 #include "DiskDrive.h"
 #include "DiskPack.h"
 #include "DiskTestSupport.h"
+#include "Unprivileged.h"
 
 namespace {
 
@@ -108,47 +112,107 @@ TEST(DiskDrive, BadTrackOrSectorIsCodeTwoWithTheSectorTestedFirst) {
   EXPECT_EQ(message, "Invalid disk track (300)!");
 }
 
-TEST(DiskDrive, TruncatedImageServesWhatItHasAndNeverGrows) {
+TEST(DiskDrive, ShortImageReadsAsFormattedAndGrowsWhenWritten) {
   TTempDir dir;
-  disk_test::WriteBytes(dir / "short.cpmdsk", disk_test::Pattern(100 * 128 + 50));
-  TDiskDrive drive(dir / "short.cpmdsk");
+  const auto original = disk_test::Pattern(100 * 128 + 50);
+  disk_test::WriteBytes(dir / "short.cpmdsk", original);
   std::vector<unsigned char> buffer(128, 0);
-  drive.Track = 3;
-  drive.Sector = 3;  // record 99, the last whole one
-  EXPECT_EQ(CodeOf([&] { drive.ReadSector(buffer.data()); }), 0);
-  drive.Sector = 4;
-  std::string message;
-  EXPECT_EQ(CodeOf([&] { drive.ReadSector(buffer.data()); }, &message), 4);
-  EXPECT_EQ(message, "Read from disk failed!");
-  EXPECT_EQ(CodeOf([&] { drive.WriteSector(buffer.data()); }, &message), 8);
-  EXPECT_EQ(message, "Write to disk failed!");
-  EXPECT_EQ(std::filesystem::file_size(dir / "short.cpmdsk"), 100u * 128 + 50);
+  std::vector<unsigned char> expected(128, 0xE5);
+  {
+    TDiskDrive drive(dir / "short.cpmdsk");
+    drive.Track = 3;
+    drive.Sector = 3;  // record 99, the last whole one
+    drive.ReadSector(buffer.data());
+    EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), original.begin() + 99 * 128));
+    drive.Sector = 4;  // record 100: 50 bytes of the file, then formatted
+    drive.ReadSector(buffer.data());
+    std::copy(original.begin() + 100 * 128, original.end(), expected.begin());
+    EXPECT_EQ(buffer, expected);
+    drive.Track = 255;
+    drive.Sector = 31;
+    drive.ReadSector(buffer.data());
+    EXPECT_EQ(buffer, std::vector<unsigned char>(128, 0xE5));
+    EXPECT_EQ(std::filesystem::file_size(dir / "short.cpmdsk"), original.size()) << "reading never grows the file";
+
+    // Writing record 200 grows the file to the end of its 2 KiB block; the
+    // gap and the rest of the block read formatted.
+    const auto record = disk_test::Pattern(128, 5);
+    drive.Track = 6;
+    drive.Sector = 8;
+    drive.WriteSector(record.data());
+  }
+  const auto grown = disk_test::ReadBytes(dir / "short.cpmdsk");
+  ASSERT_EQ(grown.size(), 13u * 2048);
+  EXPECT_TRUE(std::equal(original.begin(), original.end(), grown.begin())) << "what the file held stays";
+  const auto formatted = [&](size_t from, size_t to) {
+    return std::all_of(grown.begin() + static_cast<long>(from), grown.begin() + static_cast<long>(to),
+                       [](unsigned char b) { return b == 0xE5; });
+  };
+  EXPECT_TRUE(formatted(original.size(), 200 * 128));
+  EXPECT_TRUE(std::equal(grown.begin() + 200 * 128, grown.begin() + 201 * 128, disk_test::Pattern(128, 5).begin()));
+  EXPECT_TRUE(formatted(201 * 128, grown.size()));
+
+  // An empty file is a blank disk that grows to 1 MiB when its last record is written.
+  disk_test::WriteBytes(dir / "empty.cpmdsk", {});
+  TDiskDrive empty(dir / "empty.cpmdsk");
+  std::vector<unsigned char> block(2048, 0);
+  empty.ReadBlock(0, 0, block.data());
+  EXPECT_EQ(block, std::vector<unsigned char>(2048, 0xE5));
+  empty.WriteBlock(255, 16, block.data());
+  EXPECT_EQ(std::filesystem::file_size(dir / "empty.cpmdsk"), 1048576u);
+  EXPECT_EQ(disk_test::ReadBytes(dir / "empty.cpmdsk"), std::vector<unsigned char>(1048576, 0xE5));
 }
 
-TEST(DiskDrive, OversizedImageReachesOnlyItsFirstMebibyte) {
+TEST(DiskDrive, FilesThatCannotBeADiskAreRefusedWithTheReason) {
   TTempDir dir;
-  std::vector<unsigned char> bytes(1048576 + 4096, 0xE5);
-  bytes[1048576] = 0x77;
-  disk_test::WriteBytes(dir / "big.cpmdsk", bytes);
-  TDiskDrive drive(dir / "big.cpmdsk");
-  std::vector<unsigned char> buffer(128);
-  drive.Track = 255;
-  drive.Sector = 31;
-  drive.ReadSector(buffer.data());
-  EXPECT_EQ(buffer[0], 0xE5);
-  drive.Track = 256;
-  drive.Sector = 0;
-  EXPECT_EQ(CodeOf([&] { drive.ReadSector(buffer.data()); }), 2);
-}
-
-TEST(DiskDrive, UnopenableFilesAreCodeOne) {
-  TTempDir dir;
-  std::string message;
-  EXPECT_EQ(CodeOf([&] { TDiskDrive drive(dir / "missing.cpmdsk"); }, &message), 1);
-  EXPECT_EQ(message, "Selected disk is bad!");
-  EXPECT_EQ(CodeOf([&] { TDiskDrive drive(dir.Path()); }), 1) << "a folder is no disk";
+  const auto reasonOf = [](const std::filesystem::path& file, int diskIndex = -1) {
+    try {
+      TDiskDrive drive(file, diskIndex);
+    } catch (const EDiskError& error) {
+      EXPECT_EQ(error.Code(), 1);
+      EXPECT_EQ(error.Message(), "Selected disk is bad!");
+      return std::string(error.what());
+    }
+    return std::string("opened");
+  };
+  EXPECT_NE(reasonOf(dir / "missing.cpmdsk").find("No such file"), std::string::npos);
+  EXPECT_NE(reasonOf(dir.Path()).find("folder"), std::string::npos);
+  EXPECT_NE(reasonOf("/dev/null").find("device"), std::string::npos);
+  ASSERT_EQ(::mkfifo((dir / "pipe.cpmdsk").c_str(), 0600), 0);
+  EXPECT_NE(reasonOf(dir / "pipe.cpmdsk").find("pipe"), std::string::npos) << "a pipe is refused, never waited on";
+  disk_test::WriteBytes(dir / "big.cpmdsk", std::vector<unsigned char>(1048576 + 1, 0xE5));
+  EXPECT_NE(reasonOf(dir / "big.cpmdsk").find("1048577 bytes long"), std::string::npos);
   TDiskDrive::FormatDriveFile(dir / "plain.cpmdsk");
-  EXPECT_EQ(CodeOf([&] { TDiskDrive drive(dir / "plain.cpmdsk", 0); }), 1) << "an image is no pack";
+  EXPECT_NE(reasonOf(dir / "plain.cpmdsk", 0).find("not a disk pack"), std::string::npos);
+}
+
+TEST(DiskDrive, ReadOnlyImagesAreReadAndRefuseEveryWrite) {
+  TTempDir dir;
+  korvel_test::OpenFolderToAll(dir.Path());
+  const auto image = disk_test::Pattern(1048576, 3);
+  disk_test::WriteBytes(dir / "ro.cpmdsk", image);
+  ::chmod((dir / "ro.cpmdsk").c_str(), 0444);
+  // Root's test process may write it anyway: a mount asked read-only never does.
+  const auto checkReadOnly = [&](TDiskDrive& drive) {
+    EXPECT_TRUE(drive.IsReadOnly());
+    std::vector<unsigned char> block(2048);
+    drive.ReadBlock(10, 21, block.data());
+    EXPECT_TRUE(std::equal(block.begin(), block.end(), image.begin() + (10 * 32 + 16) * 128));
+    std::string message;
+    EXPECT_EQ(CodeOf([&] { drive.WriteBlock(10, 21, block.data()); }, &message), 8);
+    EXPECT_EQ(message, "Write to disk failed, the disk image is read-only!");
+    drive.Sector = 0;
+    EXPECT_EQ(CodeOf([&] { drive.WriteSector(block.data()); }), 8);
+  };
+  {
+    TDiskDrive drive(dir / "ro.cpmdsk", -1, TDiskAccess::ReadOnly);
+    checkReadOnly(drive);
+  }
+  korvel_test::RunUnprivileged([&] {
+    TDiskDrive drive(dir / "ro.cpmdsk");
+    checkReadOnly(drive);
+  });
+  EXPECT_EQ(disk_test::ReadBytes(dir / "ro.cpmdsk"), image);
 }
 
 TEST(DiskDrive, PackDiskIsAddressedInsideItsOwnDisk) {
@@ -168,6 +232,17 @@ TEST(DiskDrive, PackDiskIsAddressedInsideItsOwnDisk) {
   EXPECT_EQ(pack[disk1 - 1], 0xE5);
   EXPECT_EQ(pack[disk1 + 1048576], 0xE5) << "disk 2 untouched";
   EXPECT_EQ(CodeOf([&] { TDiskDrive drive(dir / "p.cdp", 3); }), 1) << "an index beyond the pack never means disk 0";
+
+  // A pack that may not be written is read; its disks refuse writes.
+  korvel_test::OpenFolderToAll(dir.Path());
+  korvel_test::RunUnprivileged([&] {
+    TDiskDrive drive(dir / "p.cdp", 1);
+    EXPECT_TRUE(drive.IsReadOnly());
+    std::vector<unsigned char> read(2048);
+    drive.ReadBlock(255, 31, read.data());
+    EXPECT_EQ(read, block);
+    EXPECT_EQ(CodeOf([&] { drive.WriteBlock(0, 0, read.data()); }), 8);
+  });
 }
 
 }  // namespace

@@ -81,6 +81,9 @@ TEST(DiskPack, StreamIsOneDiskLong) {
   TDiskPack::CreatePackFile(dir / "p.cdp", 2);
   TDiskPack pack(dir / "p.cdp");
   EXPECT_EQ(pack.Seek(0, TSeekOrigin::End), 1048576);
+  EXPECT_EQ(pack.Seek(-128, TSeekOrigin::End), 1048576 - 128) << "from the end counts back";
+  EXPECT_EQ(pack.Seek(128, TSeekOrigin::End), 1048576) << "never past the disk";
+  EXPECT_EQ(pack.Seek(-2000000, TSeekOrigin::End), 0);
   EXPECT_EQ(pack.Seek(-5, TSeekOrigin::Beginning), 0);
   EXPECT_EQ(pack.Seek(2000000, TSeekOrigin::Beginning), 1048576);
   EXPECT_EQ(pack.GetSize(), 1048576);
@@ -88,8 +91,12 @@ TEST(DiskPack, StreamIsOneDiskLong) {
   pack.Seek(1046528, TSeekOrigin::Beginning);
   std::vector<unsigned char> buffer(4096, 0x55);
   EXPECT_EQ(pack.Read(buffer.data(), 4096), 2048);
-  pack.Seek(1048576 - 10, TSeekOrigin::Beginning);
+  pack.Seek(-10, TSeekOrigin::End);
+  buffer.assign(4096, 0x55);
   EXPECT_EQ(pack.Write(buffer.data(), 4096), 10) << "writes stop at the end of the selected disk";
+  const auto bytes = disk_test::ReadBytes(dir / "p.cdp");
+  EXPECT_EQ(bytes[1024 + 2 * 1048576 - 10], 0x55) << "the last ten bytes of disk 1";
+  EXPECT_EQ(bytes[1024 + 2 * 1048576 - 11], 0xE5);
   EXPECT_EQ(std::filesystem::file_size(dir / "p.cdp"), 1024u + 2 * 1048576);
 }
 

@@ -6,15 +6,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "DiskDrive.h"
 #include "DiskTestSupport.h"
 #include "RmtDskMod.h"
 #include "RmtDskTestClient.h"
+#include "Unprivileged.h"
 
 namespace {
 
@@ -43,7 +47,11 @@ class RmtDskServerTest : public ::testing::Test {
   static TBytes Slice(const TBytes& bytes, size_t offset, size_t size) {
     return TBytes(bytes.begin() + static_cast<long>(offset), bytes.begin() + static_cast<long>(offset + size));
   }
-  std::unique_ptr<TTestClient> NewClient() { return std::make_unique<TTestClient>(mainThread_, server_.BoundPort()); }
+  // A client on its own port; LocalAddress another loopback address makes it
+  // another host to the server.
+  std::unique_ptr<TTestClient> NewClient(const std::string& localAddress = "127.0.0.1") {
+    return std::make_unique<TTestClient>(mainThread_, server_.BoundPort(), localAddress);
+  }
 
   TTempDir folder_;
   TQueuedMainThread mainThread_;
@@ -220,13 +228,54 @@ TEST_F(RmtDskServerTest, NopChecksAndKeepsTheSessionWhileUnmountEndsIt) {
   EXPECT_EQ(client_->Request(UnmountRequest(5, 0xDEADBEEF, 7)), DoneReply(5));
 }
 
-TEST_F(RmtDskServerTest, AReadOnlySessionRefusesWrites) {
+TEST_F(RmtDskServerTest, ReadOnlyAndShortImagesAreServed) {
   const std::filesystem::path image = MakeImage("DEMO");
   const TBytes original = disk_test::ReadBytes(image);
+  // A read-only session never writes; its image may be one the host will not
+  // let us write at all.
+  std::filesystem::permissions(image, std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+                                          std::filesystem::perms::others_read);
   const uint32_t id = client_->Mount("DEMO", 7, true);
+  std::optional<TBytes> reply = client_->Request(ReadRequest(5, id, 7, 3, 17));
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(Slice(*reply, 4, 2048), Slice(original, (3 * 32 + 16) * 128, 2048));
   EXPECT_EQ(client_->Request(WriteRequest(6, id, 7, 1, 0, TBytes(2048, 0))),
             ErrorReply(8, 6, "Disk is mounted read-only!"));
   EXPECT_TRUE(disk_test::ReadBytes(image) == original);
+
+  // A read-write session on an image the user may not write reads it, refuses
+  // each write with the reason, and shares it like a read-only session.
+  korvel_test::OpenFolderToAll(folder_.Path());
+  korvel_test::RunUnprivileged([&] {
+    TRmtDskSessionList sessions;
+    const RemoteDiskClientAddress writer{0x0100007F, 1000, 1};
+    const RemoteDiskClientAddress reader{0x0100007F, 1001, 2};
+    const uint32_t session = sessions.Mount(false, image, writer);
+    TBytes block(2048);
+    sessions.ReadBlock(session, 3, 17, block.data(), writer);
+    EXPECT_EQ(block, Slice(original, (3 * 32 + 16) * 128, 2048));
+    try {
+      sessions.WriteBlock(session, 3, 17, block.data(), writer);
+      ADD_FAILURE() << "a write to a read-only image was accepted";
+    } catch (const EDiskError& error) {
+      EXPECT_EQ(error.Code(), 8);
+      EXPECT_STREQ(error.what(), "Write to disk failed, the disk image is read-only!");
+    }
+    EXPECT_NO_THROW(sessions.Mount(true, image, reader));
+  });
+  EXPECT_TRUE(disk_test::ReadBytes(image) == original);
+
+  // What mkfs.cpm writes (16 KiB): the rest reads formatted, a write grows it.
+  disk_test::WriteBytes(folder_ / "SHORT.cpmdsk", TBytes(16384, 0xE5));
+  const uint32_t shortId = client_->Mount("SHORT", 8);
+  reply = client_->Request(ReadRequest(7, shortId, 8, 200, 0));
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(Slice(*reply, 4, 2048), TBytes(2048, 0xE5));
+  const TBytes data = disk_test::Pattern(2048, 4);
+  EXPECT_EQ(client_->Request(WriteRequest(8, shortId, 8, 200, 16, data)), DoneReply(8));
+  const TBytes grown = disk_test::ReadBytes(folder_ / "SHORT.cpmdsk");
+  ASSERT_EQ(grown.size(), 201u * 32 * 128);
+  EXPECT_EQ(Slice(grown, (200 * 32 + 16) * 128, 2048), data);
 }
 
 TEST_F(RmtDskServerTest, MissingOrBadImagesGiveNoSession) {
@@ -355,6 +404,113 @@ TEST_F(RmtDskServerTest, SessionsAreBoundedAndExpireWhenIdle) {
   EXPECT_EQ(server_.GetSessionCount(), 0u);
   // The status display learns of the change.
   EXPECT_NE(server_.LastChange, std::chrono::system_clock::time_point{});
+}
+
+TEST_F(RmtDskServerTest, OneAddressCannotTakeEveryPlaceWhileOthersStillMount) {
+  ASSERT_EQ(server_.SessionList.MaxSessionsPerAddress, 8u);
+  ASSERT_EQ(server_.SessionList.MaxSessions, 64u);
+  for (int i = 0; i < 12; ++i) MakeImage("D" + std::to_string(i));
+  const std::string limit = "Too many sessions from this address!";
+  // Eight sessions from one address: two ports with four client ids each.
+  auto second = NewClient();
+  std::vector<uint32_t> ids;
+  for (uint16_t clientId = 1; clientId <= 4; ++clientId) {
+    ids.push_back(client_->Mount("D" + std::to_string(clientId - 1), clientId));
+    ids.push_back(second->Mount("D" + std::to_string(clientId + 3), clientId));
+  }
+  // A ninth, from a third port or another client id, is refused and opens nothing.
+  auto third = NewClient();
+  EXPECT_EQ(third->Request(MountRequest(1, "D8", 1)), ErrorReply(1, 1, limit));
+  EXPECT_EQ(client_->Request(MountRequest(2, "D8", 5, true)), ErrorReply(1, 2, limit));
+  EXPECT_EQ(server_.GetSessionCount(), 8u);
+  EXPECT_FALSE(server_.IsDiskFileInUse(folder_ / "D8.cpmdsk"));
+
+  // At the limit the same request still gets its own session back...
+  EXPECT_EQ(client_->Mount("D0", 1), ids[0]);
+  // ...and a client's own session is still replaced by another disk.
+  const uint32_t replaced = client_->Mount("D8", 1);
+  EXPECT_NE(replaced, ids[0]);
+  EXPECT_EQ(server_.GetSessionCount(), 8u);
+  EXPECT_FALSE(server_.IsDiskFileInUse(folder_ / "D0.cpmdsk"));
+  EXPECT_TRUE(server_.IsDiskFileInUse(folder_ / "D8.cpmdsk"));
+  std::optional<TBytes> reply = client_->Request(ReadRequest(3, replaced, 1, 0, 0));
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->size(), 2052u);
+
+  // Another host mounts and works while the first is at its limit; its
+  // sessions are not counted against the first.
+  auto elsewhere = NewClient("127.0.0.2");
+  const uint32_t other = elsewhere->Mount("D9", 1);
+  reply = elsewhere->Request(ReadRequest(4, other, 1, 0, 0));
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->size(), 2052u);
+  EXPECT_EQ(third->Request(MountRequest(5, "D10", 1)), ErrorReply(1, 5, limit));
+  EXPECT_EQ(server_.GetSessionCount(), 9u);
+
+  // An unmount frees a place of the address.
+  EXPECT_EQ(second->Request(UnmountRequest(6, ids[1], 1)), DoneReply(6));
+  third->Mount("D10", 1);
+  EXPECT_EQ(third->Request(MountRequest(7, "D4", 2)), ErrorReply(1, 7, limit));
+  EXPECT_EQ(server_.GetSessionCount(), 9u);
+
+  // With every place taken by several addresses, a new one waits like the rest.
+  server_.SessionList.MaxSessions = 10;
+  elsewhere->Mount("D11", 2);
+  auto stranger = NewClient("127.0.0.3");
+  EXPECT_EQ(stranger->Request(MountRequest(8, "D4", 1)), ErrorReply(1, 8, "Too many sessions!"));
+  EXPECT_EQ(server_.GetSessionCount(), 10u);
+}
+
+TEST_F(RmtDskServerTest, SessionIdsCannotBeGuessedAndNeverRepeat) {
+  MakeImage("DEMO");
+  MakeImage("NEXT");
+  // A client that knows its own id guesses the next client's as one more, and
+  // sends with that client's address: the session is not found.
+  const uint32_t first = client_->Mount("DEMO", 1);
+  auto neighbour = NewClient();
+  const uint32_t next = neighbour->Mount("NEXT", 1);
+  EXPECT_NE(next, first + 1);
+  EXPECT_EQ(neighbour->Request(ReadRequest(1, first + 1, 1, 0, 0)), ErrorReply(1, 1, "Session is not valid!"));
+  EXPECT_EQ(neighbour->Request(WriteRequest(2, first + 1, 1, 0, 0, TBytes(2048))),
+            ErrorReply(1, 2, "Session is not valid!"));
+
+  // Many mounts, each a new session (read-only and back again replaces it),
+  // across a restart of the server.
+  std::vector<uint32_t> ids = {first, next};
+  const auto mountMany = [&](int count) {
+    for (int i = 0; i < count; ++i) ids.push_back(client_->Mount("DEMO", 1, i % 2 == 0));
+  };
+  mountMany(1000);
+  const uint16_t port = server_.BoundPort();
+  server_.SetActive(false);
+  server_.BaseUdpRx1.LocalPort = std::to_string(port);
+  server_.SetActive(true);
+  mountMany(1000);
+  ASSERT_EQ(ids.size(), 2002u);
+
+  EXPECT_EQ(std::set<uint32_t>(ids.begin(), ids.end()).size(), ids.size()) << "an id came twice";
+  EXPECT_EQ(std::count(ids.begin(), ids.end(), 0u), 0);
+  // No rule leads from one id to the next: the steps differ (a counter, or a
+  // counter times a constant, repeats one step) and none is +1.
+  std::set<uint32_t> steps;
+  for (size_t i = 1; i < ids.size(); ++i) {
+    EXPECT_NE(ids[i], ids[i - 1] + 1) << i;
+    steps.insert(ids[i] - ids[i - 1]);
+  }
+  EXPECT_GT(steps.size(), (ids.size() - 1) * 95 / 100);
+  // Spread over the whole range: every sixteenth of it is hit about as often
+  // (125 expected each), and every bit is set in about half of the ids.
+  std::vector<int> sixteenths(16, 0);
+  std::vector<int> bits(32, 0);
+  for (const uint32_t id : ids) {
+    ++sixteenths[id >> 28];
+    for (int bit = 0; bit < 32; ++bit) bits[bit] += (id >> bit) & 1;
+  }
+  for (int part = 0; part < 16; ++part) EXPECT_GT(sixteenths[part], 50) << "sixteenth " << part;
+  for (int bit = 0; bit < 32; ++bit) {
+    EXPECT_GT(bits[bit], 800) << "bit " << bit;
+    EXPECT_LT(bits[bit], 1200) << "bit " << bit;
+  }
 }
 
 TEST_F(RmtDskServerTest, StoppingClosesSessionsAndTheServerRestartsOnTheSamePort) {

@@ -96,11 +96,16 @@ inline TBytes DoneReply(uint16_t tag) {
 
 class TTestClient {
  public:
-  TTestClient(TQueuedMainThread& mainThread, uint16_t serverPort)
+  // The socket is bound to LocalAddress: any 127.x.y.z address is this host,
+  // and gives the server a client from another address.
+  TTestClient(TQueuedMainThread& mainThread, uint16_t serverPort, const std::string& localAddress = "127.0.0.1")
       : mainThread_(mainThread), server_(MakeIPv4Address("127.0.0.1", serverPort)) {
     TUdpBindOptions options;
     options.LocalPort = "0";
-    options.AdapterAddress = htonl(INADDR_LOOPBACK);
+    in_addr local{};
+    if (inet_pton(AF_INET, localAddress.c_str(), &local) != 1)
+      throw std::runtime_error("test client address " + localAddress + " is not dotted IPv4");
+    options.AdapterAddress = local.s_addr;
     socket_.Open(options);
   }
 

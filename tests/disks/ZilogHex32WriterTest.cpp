@@ -57,6 +57,7 @@ TEST(ZilogHex32Writer, SmallWriteAtZeroHasNoExtendedRecord) {
     EXPECT_EQ(hex.GetPosition(), 20);
     std::uint8_t sink[4];
     EXPECT_EQ(hex.Read(sink, 4), 0);
+    hex.Close();
   }
   const auto lines = Lines(dir / "a.hex");
   ASSERT_EQ(lines.size(), 3u);
@@ -141,6 +142,22 @@ TEST(ZilogHex32Writer, BadRecordSizesAndWriteErrorsAreReported) {
   std::vector<std::uint8_t> data(32);
   EXPECT_EQ(top.Write(data.data(), 16), 16);
   EXPECT_THROW(top.Write(data.data(), 1), EHexWriterError) << "nothing lies past 4 GiB";
+}
+
+TEST(ZilogHex32Writer, AnExportCutShortLeavesTheOldFileAsItWas) {
+  TTempDir dir;
+  disk_test::WriteBytes(dir / "disk.hex", {'o', 'l', 'd'});
+  // The disk fails half way: the writer goes out of scope unclosed while the
+  // error unwinds, and must not put a truncated hex file in place.
+  try {
+    TZilogHex32WriterStream hex(dir / "disk.hex", 0x100000, 64);
+    const auto data = disk_test::Pattern(512 * 1024);
+    hex.Write(data.data(), static_cast<std::int64_t>(data.size()));
+    throw EDiskError("Read from disk failed!", DISK_ERROR_READ);
+  } catch (const EDiskError&) {
+  }
+  EXPECT_EQ(disk_test::ReadBytes(dir / "disk.hex"), (std::vector<unsigned char>{'o', 'l', 'd'}));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1) << "no temporary file is left";
 }
 
 TEST(ZilogHex32Writer, FileSystemWriteErrorsReachTheCaller) {

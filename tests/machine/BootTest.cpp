@@ -187,13 +187,24 @@ TEST_F(BootTest, AFailedMountKeepsTheDrivesOldDisk) {
   const std::string B = NewDisk("Bee");
   Machine.MountDrive(1, B);
   Machine.DiskChangedFlag = 0;
-  // A folder, a missing file and a file too short for the boot image.
+  // A folder, a missing file and a file longer than a disk: each is refused
+  // with its reason, before anything is written.
   std::filesystem::create_directory(Folder.File("Dir.cpmdsk"));
-  machine_test::WriteTextFile(Folder.File("Short.cpmdsk"), std::string(1000, '\xE5'));
-  EXPECT_ANY_THROW(Machine.MountDrive(1, Folder.File("Dir.cpmdsk")));
-  EXPECT_ANY_THROW(Machine.MountDrive(1, Folder.File("Nothing.cpmdsk")));
-  EXPECT_ANY_THROW(Machine.MountDrive(0, Folder.File("Short.cpmdsk")));
-  EXPECT_EQ(ReadBytes(Folder.File("Short.cpmdsk")), std::vector<uint8_t>(1000, 0xE5));
+  machine_test::WriteTextFile(Folder.File("Long.cpmdsk"), std::string(1048576 + 128, '\xE5'));
+  const auto ErrorOf = [&](int Drive, const std::string& File) {
+    try {
+      Machine.MountDrive(Drive, File);
+    } catch (const std::exception& Error) {
+      return std::string(Error.what());
+    }
+    return std::string("mounted");
+  };
+  EXPECT_NE(ErrorOf(1, Folder.File("Dir.cpmdsk")).find("it is a folder, not a file"), std::string::npos);
+  EXPECT_NE(ErrorOf(1, Folder.File("Nothing.cpmdsk")).find("No such file"), std::string::npos);
+  EXPECT_NE(ErrorOf(0, Folder.File("Long.cpmdsk")).find("is 1048704 bytes long, more than the 1048576 bytes of a disk"),
+            std::string::npos);
+  EXPECT_NE(ErrorOf(0, Folder.File("Dir.cpmdsk")).find("it is a folder"), std::string::npos);
+  EXPECT_EQ(ReadBytes(Folder.File("Long.cpmdsk")), std::vector<uint8_t>(1048576 + 128, 0xE5));
   EXPECT_EQ(Machine.DriveCaption(1), "\"Bee\"");
   EXPECT_EQ(Machine.DriveFileName[1], B);
   EXPECT_EQ(Machine.DriveCaption(0), "\"DiskA\"");

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 
 #include "CpmBootRig.h"
 #include "Fixtures.h"
+#include "Unprivileged.h"
 
 namespace {
 
@@ -140,6 +142,65 @@ TEST_F(CpmBootTest, PipCopiesAFileFromAToBByteForByte) {
   EXPECT_NE(Rig->Command("DIR B:").find("COPY     BIN"), std::string::npos);
   Stop();
   EXPECT_EQ(TCpmBootRig::ExportFile(diskB, "COPY.BIN"), AsRecords(data));
+}
+
+// Disks as other tools make them: mkfs.cpm (cpmtools) writes only the boot
+// tracks and the directory, 16 KiB. CP/M boots from such a disk, writes files
+// to it and to an empty file in B:, and cpmtools finds them on a clean file
+// system afterwards.
+TEST_F(CpmBootTest, ShortDisksFromMkfsBootAndTakeFiles) {
+  if (std::system("command -v mkfs.cpm fsck.cpm cpmls > /dev/null 2>&1") != 0)
+    GTEST_SKIP() << "cpmtools is not installed (Debian package cpmtools); skipping";
+  const std::filesystem::path folder = Rig->Folder();
+  std::ofstream(folder / "diskdefs") << "diskdef emu1m\n  seclen 128\n  tracks 256\n  sectrk 32\n  blocksize 2048\n"
+                                        "  maxdir 256\n  skew 1\n  boottrk 2\n  os 2.2\nend\n";
+  const auto tool = [&](const std::string& command) {
+    const std::string line = "cd '" + folder.string() + "' && " + command + " > tool.txt 2>&1";
+    const int status = std::system(line.c_str());
+    std::ifstream in(folder / "tool.txt");
+    const std::string output((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(status, 0) << command << ": " << output;
+    return output;
+  };
+  std::filesystem::remove(DiskA);
+  tool("mkfs.cpm -f emu1m DiskA.cpmdsk");
+  ASSERT_EQ(std::filesystem::file_size(DiskA), 16384u);
+  ImportPrograms(DiskA);
+  const std::filesystem::path diskB = folder / "EMPTY.cpmdsk";
+  std::ofstream(diskB).close();
+  Rig->Machine->DriveFileName[1] = diskB.string();
+  Boot();
+  EXPECT_NE(Rig->Command("DIR").find("PIP      COM"), std::string::npos);
+  const std::string pip = Rig->Command("PIP B:STAT.COM=A:STAT.COM");
+  EXPECT_EQ(pip.find("ERR"), std::string::npos) << pip;
+  EXPECT_EQ(Rig->Command("SAVE 4 NEW.COM").find("Err"), std::string::npos);
+  EXPECT_NE(Rig->Command("DIR B:").find("STAT     COM"), std::string::npos);
+  Stop();
+  tool("fsck.cpm -f emu1m -n DiskA.cpmdsk");
+  tool("fsck.cpm -f emu1m -n EMPTY.cpmdsk");
+  EXPECT_NE(tool("cpmls -f emu1m DiskA.cpmdsk").find("new.com"), std::string::npos);
+  EXPECT_EQ(TCpmBootRig::ExportFile(diskB, "STAT.COM"), AsRecords(FixtureBytes("cpm22/programs/STAT.COM")));
+}
+
+// A disk image the user may not write: CP/M reads it, and a write to it is a
+// disk error that CP/M reports, never a write that silently goes nowhere.
+TEST_F(CpmBootTest, ReadOnlyDiskIsReadAndAWriteToItIsReported) {
+  const std::filesystem::path readOnly = Rig->MakeDisk("LOCKED");
+  const std::vector<uint8_t> keep = AsRecords(TextBytes("keep me\r\n"));
+  TCpmBootRig::ImportFile(readOnly, "KEEP.TXT", keep);
+  const std::vector<unsigned char> before = korvel_test::ReadFile(readOnly);
+  namespace fs = std::filesystem;
+  fs::permissions(readOnly, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  fs::permissions(DiskA, fs::perms::all & ~(fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec));
+  korvel_test::OpenFolderToAll(Rig->Folder());
+  korvel_test::RunUnprivileged([&] {
+    Rig->Machine->DriveFileName[1] = readOnly.string();
+    Boot();
+    EXPECT_NE(Rig->Command("DIR B:").find("KEEP     TXT"), std::string::npos);
+    Rig->Type("SAVE 1 B:NEW.COM\r");
+    EXPECT_TRUE(Rig->RunUntilOutput("Bdos Err On B: Bad Sector")) << Rig->CrtOutput;
+  });
+  EXPECT_EQ(korvel_test::ReadFile(readOnly), before);
 }
 
 TEST_F(CpmBootTest, ControlCWarmBootReloadsTheCommandProcessor) {

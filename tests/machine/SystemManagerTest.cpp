@@ -170,12 +170,28 @@ TEST_F(SystemManagerTest, MountTakesADiskNameNeverAPath) {
 
 TEST_F(SystemManagerTest, AFailedMountIntoDriveANeverEjectsTheBootDisk) {
   Boot();
-  machine_test::WriteTextFile(Folder.File("TINY.cpmdsk"), "too small");
-  const std::string Reply = Command("MOUNT A: TINY");
-  EXPECT_NE(Reply.find("too small to hold the boot image"), std::string::npos) << Reply;
+  machine_test::WriteTextFile(Folder.File("HUGE.cpmdsk"), std::string(1048577, '\xE5'));
+  std::filesystem::create_directory(Folder.File("FOLDER.cpmdsk"));
+  std::string Reply = Command("MOUNT A: HUGE");
+  EXPECT_NE(Reply.find("Selected disk is bad!"), std::string::npos) << Reply;
+  EXPECT_NE(Reply.find("more than the 1048576 bytes of a disk"), std::string::npos) << Reply;
+  Reply = Command("MOUNT A: FOLDER");
+  EXPECT_NE(Reply.find("it is a folder, not a file"), std::string::npos) << Reply;
   EXPECT_EQ(Machine.DriveCaption(0), "\"DiskA\"");
-  EXPECT_EQ(machine_test::ReadBytes(Folder.File("TINY.cpmdsk")).size(), 9u);
+  EXPECT_EQ(machine_test::ReadBytes(Folder.File("HUGE.cpmdsk")).size(), 1048577u);
   EXPECT_EQ(In(64) & 128, 0);
+}
+
+TEST_F(SystemManagerTest, ShortDisksMountAndGrowAsTheyAreWritten) {
+  Boot();
+  // An empty file and a few bytes: both are disks whose missing part is formatted.
+  machine_test::WriteTextFile(Folder.File("EMPTY.cpmdsk"), "");
+  machine_test::WriteTextFile(Folder.File("TINY.cpmdsk"), "tiny");
+  EXPECT_EQ(Command("MOUNT B: EMPTY"), "\r\n\r\nMounted \"EMPTY\" in drive \"B\"!\r\n");
+  EXPECT_EQ(Command("MOUNT A: TINY"), "\r\n\r\nMounted \"TINY\" in drive \"A\"!\r\n");
+  const std::vector<uint8_t> Tiny = machine_test::ReadBytes(Folder.File("TINY.cpmdsk"));
+  ASSERT_EQ(Tiny.size() % 2048, 0u) << "grown by whole blocks to hold the boot image";
+  EXPECT_EQ(Tiny[0], CpmImage[0]);
 }
 
 TEST_F(SystemManagerTest, MountIntoDriveAWritesTheBootImage) {
