@@ -325,6 +325,9 @@ class TMachine {
 
   // Boot.
   void CheckBootImageFits(const TBootImageSpan& Span) const;
+  // The boot image for the disk FileName, once the disk is known to exist and
+  // the image to fit its reserved tracks.
+  TBootImageSpan BootImageFor(const std::string& FileName);
   void WriteBootImage(TDiskDrive& Drive, const TBootImageSpan& Span);
   void Message(TMachineMessageKind Kind, const std::string& Text);
 

@@ -67,13 +67,18 @@ void TMachine::WriteBootImage(TDiskDrive& Drive, const TBootImageSpan& Span) {
   }
 }
 
-void TMachine::WriteBootImageToDisk(const std::string& FileName) {
+TBootImageSpan TMachine::BootImageFor(const std::string& FileName) {
   const TBootImageSpan Span = BuildBootImage();
   std::error_code Error;
   if (!std::filesystem::exists(FileName, Error))
     throw EMachineError("The disk \"" + std::filesystem::path(FileName).filename().string() +
                         "\" could not be found!");
   CheckBootImageFits(Span);
+  return Span;
+}
+
+void TMachine::WriteBootImageToDisk(const std::string& FileName) {
+  const TBootImageSpan Span = BootImageFor(FileName);
   TDiskDrive Drive(FileName, -1);
   WriteBootImage(Drive, Span);
 }
@@ -90,14 +95,7 @@ void TMachine::MountDrive(int Drive, const std::string& FileName) {
   // fails to open here with its reason; one shorter than a disk is a disk
   // whose missing part reads formatted, and grows as it is written.
   TBootImageSpan Span;
-  if (Drive == 0) {
-    Span = BuildBootImage();
-    std::error_code Error;
-    if (!std::filesystem::exists(FileName, Error))
-      throw EMachineError("The disk \"" + std::filesystem::path(FileName).filename().string() +
-                          "\" could not be found!");
-    CheckBootImageFits(Span);
-  }
+  if (Drive == 0) Span = BootImageFor(FileName);
   {
     TDiskDrive Trial(FileName, -1);
     if (Drive == 0) WriteBootImage(Trial, Span);
