@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "AdTTYEmulator.h"
 #include "AdVT100Emulator.h"
 #include "FakeTerminalHost.h"
@@ -363,6 +365,38 @@ TEST_F(VT100Emulator, KeypadAndFunctionKeys) {
   EXPECT_EQ(Key(0x22), "");  // Page Down has no VT100 key until the main window adds one
   Emulator.GetKeyboardMapping()->Add("VK_NEXT", "DEC_PF3k");
   EXPECT_EQ(Key(0x22), "\x1BOR");
+}
+
+TEST_F(VT100Emulator, KeySequencesEndingInAnEscapeStopAtTheirEnd) {
+  // Keys 0xE1.. name sequences cut short after a backslash, after "\x" with fewer than
+  // two digits, or empty; each sends what it holds and nothing beyond.
+  TAdKeyboardMapping& Map = *Emulator.GetKeyboardMapping();
+  const std::pair<const char*, const char*> Sequences[] = {
+      {"ab\\", "ab\\"}, {"\\x4", "?"}, {"\\x", "?"}, {"\\x4G!", "?!"}, {"x\\e", "x\x1B"}, {"\\x41\\", "A\\"},
+  };
+  uint16_t Code = 0xE1;
+  for (const auto& [Text, Sent] : Sequences) {
+    char Number[8];
+    std::snprintf(Number, sizeof Number, "\\x%02X", Code);
+    const std::string Name = "VK_TEST" + std::to_string(Code);
+    ASSERT_TRUE(Map.Add(Number, Name));
+    ASSERT_TRUE(Map.Add(Name, "DEC_" + Name));
+    ASSERT_TRUE(Map.Add("DEC_" + Name, Text));
+    EXPECT_EQ(Key(Code), Sent) << Text;
+    EXPECT_EQ(LastKey, 0) << "the key is consumed";
+    ++Code;
+  }
+  // A key whose sequence is empty is left to the window, and sends nothing.
+  ASSERT_TRUE(Map.Add("\\xF0", "VK_EMPTY"));
+  ASSERT_TRUE(Map.Add("VK_EMPTY", "DEC_EMPTY"));
+  ASSERT_TRUE(Map.Add("DEC_EMPTY", ""));
+  EXPECT_EQ(Key(0xF0), "");
+  EXPECT_EQ(LastKey, 0xF0);
+  // A sequence cut to the longest a map stores may end in a lone backslash.
+  ASSERT_TRUE(Map.Add("\\xF1", "VK_LONG"));
+  ASSERT_TRUE(Map.Add("VK_LONG", "DEC_LONG"));
+  ASSERT_TRUE(Map.Add("DEC_LONG", std::string(62, 'z') + "\\e"));
+  EXPECT_EQ(Key(0xF1), std::string(62, 'z') + "\\");
 }
 
 TEST_F(VT100Emulator, EnterInNewLineModeSendsLineFeedToo) {
