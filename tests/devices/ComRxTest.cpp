@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "../platform/PseudoTerminal.h"
+#include "PseudoTerminal.h"
 #include "ComPortNames.h"
 
 using korvel_test::PseudoTerminal;

@@ -8,7 +8,7 @@
 
 #include <thread>
 
-#include "../platform/PseudoTerminal.h"
+#include "PseudoTerminal.h"
 #include "ComPortNames.h"
 #include "MachineTestSupport.h"
 
