@@ -1,8 +1,21 @@
-// Program entry. The main window is not built yet; until it is, the program
-// says so and exits.
-#include <cstdio>
+// Program entry: the application "Cpm Z80 Emulation" and its main window.
+#include <QApplication>
+#include <QMessageBox>
+#include <exception>
 
-int main() {
-  std::puts("Korvel Ver 2.0 (Cpm Z80 Emulation): the main window is not built yet; run ./dev test for the emulator's tests.");
-  return 0;
+#include "frmKorvel.h"
+
+int main(int argc, char** argv) {
+  QApplication Application(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Cpm Z80 Emulation"));
+  QApplication::setApplicationDisplayName(QStringLiteral("Cpm Z80 Emulation"));
+  try {
+    TMainOrvanta MainWindow;
+    MainWindow.show();
+    return QApplication::exec();
+  } catch (const std::exception& Error) {
+    // Only a window that cannot even be made ends up here.
+    QMessageBox::critical(nullptr, QApplication::applicationDisplayName(), QString::fromLocal8Bit(Error.what()));
+    return 1;
+  }
 }

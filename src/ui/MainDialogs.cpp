@@ -1,0 +1,85 @@
+#include "MainDialogs.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QFontDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QStringList>
+
+namespace {
+
+QString Text(const std::string& Value) { return QString::fromStdString(Value); }
+
+// Runs a file dialog described by Request; Save chooses the kind.
+std::optional<std::string> RunFileDialog(QWidget* Parent, const TMainFileRequest& Request, bool Save) {
+  QFileDialog Dialog(Parent, Text(Request.Title), Text(Request.InitialFolder), QtFileFilter(Request.Filter));
+  Dialog.setAcceptMode(Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  Dialog.setFileMode(Save || !Request.MustExist ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+  if (!Request.DefaultExtension.empty()) Dialog.setDefaultSuffix(Text(Request.DefaultExtension));
+  if (Save && !Request.OverwritePrompt) Dialog.setOption(QFileDialog::DontConfirmOverwrite);
+  const bool Pattern = Request.FileName.find_first_of("*?") != std::string::npos;
+  if (!Request.FileName.empty() && !Pattern) Dialog.selectFile(Text(Request.FileName));
+  if (Dialog.exec() != QDialog::Accepted || Dialog.selectedFiles().isEmpty()) return std::nullopt;
+  return Dialog.selectedFiles().constFirst().toStdString();
+}
+
+}  // namespace
+
+QString QtFileFilter(const std::string& Filter) {
+  const QStringList Parts = Text(Filter).split(QLatin1Char('|'));
+  QStringList Filters;
+  for (qsizetype Index = 0; Index + 1 < Parts.size(); Index += 2) {
+    QStringList Patterns;
+    for (const QString& Pattern : Parts[Index + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+      if (Pattern == QLatin1String("*.*")) {
+        Patterns << QStringLiteral("*");
+        continue;
+      }
+      // Host file names are case-sensitive; CP/M names come in capitals.
+      Patterns << Pattern;
+      if (Pattern.toUpper() != Pattern) Patterns << Pattern.toUpper();
+    }
+    Filters << Parts[Index] + QStringLiteral(" (") + Patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
+  }
+  return Filters.join(QStringLiteral(";;"));
+}
+
+std::optional<std::string> TMainQtDialogs::OpenFileName(QWidget* Parent, const TMainFileRequest& Request) {
+  return RunFileDialog(Parent, Request, false);
+}
+
+std::optional<std::string> TMainQtDialogs::SaveFileName(QWidget* Parent, const TMainFileRequest& Request) {
+  return RunFileDialog(Parent, Request, true);
+}
+
+std::optional<QFont> TMainQtDialogs::ChooseFont(QWidget* Parent, const QFont& Initial) {
+  bool Accepted = false;
+  const QFont Chosen = QFontDialog::getFont(&Accepted, Initial, Parent);
+  if (!Accepted) return std::nullopt;
+  return Chosen;
+}
+
+std::optional<std::string> TMainQtDialogs::InputText(QWidget* Parent, const std::string& Title,
+                                                     const std::string& Prompt, const std::string& Initial) {
+  bool Accepted = false;
+  const QString Answer =
+      QInputDialog::getText(Parent, Text(Title), Text(Prompt), QLineEdit::Normal, Text(Initial), &Accepted);
+  if (!Accepted) return std::nullopt;
+  return Answer.toStdString();
+}
+
+void TMainQtDialogs::ShowMessage(QWidget* Parent, TMachineMessageKind Kind, const std::string& Message) {
+  const QString Title = QApplication::applicationDisplayName();
+  switch (Kind) {
+    case TMachineMessageKind::Information:
+      QMessageBox::information(Parent, Title, Text(Message));
+      break;
+    case TMachineMessageKind::Warning:
+      QMessageBox::warning(Parent, Title, Text(Message));
+      break;
+    case TMachineMessageKind::Error:
+      QMessageBox::critical(Parent, Title, Text(Message));
+      break;
+  }
+}

@@ -1,0 +1,58 @@
+// The common dialogs and message boxes of the main window. The window asks for a
+// file name, a font or a line of text, and shows its messages, only through this
+// interface: the program uses the modal Qt dialogs below, and the tests answer
+// with a script of their own, so that no test ever waits in a modal loop.
+#pragma once
+
+#include <QFont>
+#include <QString>
+#include <optional>
+#include <string>
+
+#include "Machine.h"
+
+class QWidget;
+
+// One file dialog as the window describes it. Filter is written as pairs of
+// "description|patterns" joined by "|" (patterns separated by ";"), for example
+// "HEX files|*.hex|All Files|*.*".
+struct TMainFileRequest {
+  std::string Title;
+  std::string Filter;
+  std::string InitialFolder;
+  std::string FileName;          // proposed name; a pattern such as "*.hex" proposes none
+  std::string DefaultExtension;  // without the dot
+  bool MustExist = true;         // open: the file must exist
+  bool OverwritePrompt = false;  // save: ask before replacing a file
+};
+
+class IMainDialogs {
+ public:
+  virtual ~IMainDialogs() = default;
+  // The chosen file, or nothing when the user cancels.
+  virtual std::optional<std::string> OpenFileName(QWidget* Parent, const TMainFileRequest& Request) = 0;
+  virtual std::optional<std::string> SaveFileName(QWidget* Parent, const TMainFileRequest& Request) = 0;
+  // The chosen font, or nothing when the user cancels.
+  virtual std::optional<QFont> ChooseFont(QWidget* Parent, const QFont& Initial) = 0;
+  // A line of text (an input box), or nothing when the user cancels.
+  virtual std::optional<std::string> InputText(QWidget* Parent, const std::string& Title, const std::string& Prompt,
+                                               const std::string& Initial) = 0;
+  // A message box with an OK button.
+  virtual void ShowMessage(QWidget* Parent, TMachineMessageKind Kind, const std::string& Text) = 0;
+};
+
+// The modal Qt dialogs.
+class TMainQtDialogs final : public IMainDialogs {
+ public:
+  std::optional<std::string> OpenFileName(QWidget* Parent, const TMainFileRequest& Request) override;
+  std::optional<std::string> SaveFileName(QWidget* Parent, const TMainFileRequest& Request) override;
+  std::optional<QFont> ChooseFont(QWidget* Parent, const QFont& Initial) override;
+  std::optional<std::string> InputText(QWidget* Parent, const std::string& Title, const std::string& Prompt,
+                                       const std::string& Initial) override;
+  void ShowMessage(QWidget* Parent, TMachineMessageKind Kind, const std::string& Text) override;
+};
+
+// A filter of TMainFileRequest as Qt writes it: "HEX files (*.hex *.HEX);;All Files (*)".
+// "*.*" becomes "*", since a host file name need not have an extension, and a
+// pattern in small letters is offered in capitals too.
+QString QtFileFilter(const std::string& Filter);

@@ -1,0 +1,65 @@
+// The "Select Path" dialog: a folder tree of the host, a label with the chosen
+// folder, "New Path" to create a folder inside the chosen one, OK and Cancel. The
+// disk manager asks it where to export several files at once.
+//
+// "New Path" creates exactly one folder, directly inside the chosen one: a name
+// with a path separator, "." or ".." is refused, so no answer reaches outside.
+// The name box and the error message open window-modal over the dialog (open(),
+// not exec()); NewPathBox() and MessageBox() give them to a caller that drives
+// the dialog itself.
+#pragma once
+
+#include <QDialog>
+#include <QPointer>
+#include <QString>
+
+class QFileSystemModel;
+class QInputDialog;
+class QLabel;
+class QMessageBox;
+class QPushButton;
+class QTreeView;
+
+class TSelPathDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit TSelPathDlg(QWidget* Parent = nullptr);
+
+  // Selects the folder in the tree; a path that is not a folder changes nothing.
+  void SetPath(const QString& Path);
+  // The selected folder; empty when none is selected.
+  QString GetPath() const;
+
+  // Creates the folder Name inside the selected one and selects it; shows the
+  // error message and returns false when Name is refused or the folder cannot
+  // be made. An existing folder of that name is simply selected.
+  bool CreateSubFolder(const QString& Name);
+
+  QTreeView* ShellTreeView1() const { return FShellTreeView1; }
+  QLabel* PathLabel() const { return FPathLabel; }
+  QPushButton* NewPathButton() const { return FNewPathButton; }
+  QPushButton* OkButton() const { return FOkButton; }
+  QPushButton* CancelButton() const { return FCancelButton; }
+  // The name box of "New Path" while it is open, else null.
+  QInputDialog* NewPathBox() const;
+  // The error message while it is shown, else null.
+  QMessageBox* MessageBox() const;
+
+ protected:
+  void showEvent(QShowEvent* Event) override;
+
+ private:
+  void SelectionChanged();
+  void NewPathClick();
+  void ShowError(const QString& Details);
+
+  QFileSystemModel* FModel;
+  QTreeView* FShellTreeView1;
+  QLabel* FPathLabel;
+  QPushButton* FNewPathButton;
+  QPushButton* FOkButton;
+  QPushButton* FCancelButton;
+  QPointer<QInputDialog> FNewPathBox;
+  QPointer<QMessageBox> FMessageBox;
+};
