@@ -118,6 +118,24 @@ TSerialOpenResult TSerialPort::Open(const std::string& PortName) {
   return TSerialOpenResult::Opened;
 }
 
+bool TSerialPort::Adopt(int Handle) {
+  Close();
+  if (Handle < 0 || !isatty(Handle)) {
+    FLastError = Handle < 0 ? EBADF : errno;
+    return false;
+  }
+  const int flags = fcntl(Handle, F_GETFL);
+  if (flags < 0 || fcntl(Handle, F_SETFL, flags | O_NONBLOCK) != 0) {
+    FLastError = errno;
+    return false;
+  }
+  FHandle = Handle;
+  FDeviceName.clear();
+  FLastError = 0;
+  FDecoder.Reset();
+  return true;
+}
+
 void TSerialPort::Close() {
   if (FHandle < 0) return;
   ioctl(FHandle, TIOCNXCL);
@@ -223,6 +241,56 @@ TSerialWriteResult TSerialPort::Write(uint8_t Value) {
   if (written < 0 && (errno == EAGAIN || errno == EINTR)) return TSerialWriteResult::WouldBlock;
   FLastError = written < 0 ? errno : EIO;
   return TSerialWriteResult::Failed;
+}
+
+ssize_t TSerialPort::WriteSome(const uint8_t* Data, size_t Size) {
+  if (FHandle < 0) {
+    FLastError = EBADF;
+    return -EBADF;
+  }
+  if (Size == 0) return 0;
+  if (FDsrFlow) {
+    auto lines = GetModemLines();
+    if (lines && (*lines & TIOCM_DSR) == 0) return 0;
+  }
+  for (;;) {
+    const ssize_t written = write(FHandle, Data, Size);
+    if (written >= 0) return written;
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN) return 0;
+    const int error = errno;
+    FLastError = error;
+    return -error;
+  }
+}
+
+int TSerialPort::InputQueued() const {
+  int queued = 0;
+  if (FHandle < 0 || ioctl(FHandle, FIONREAD, &queued) != 0) return 0;
+  return queued;
+}
+
+bool TSerialPort::Purge(bool Input, bool Output) {
+  if (FHandle < 0) return false;
+  if (!Input && !Output) return true;
+  if (Input) FDecoder.Reset();
+  if (tcflush(FHandle, Input && Output ? TCIOFLUSH : Input ? TCIFLUSH : TCOFLUSH) == 0) return true;
+  FLastError = errno;
+  return false;
+}
+
+bool TSerialPort::SetBreak(bool On) {
+  if (FHandle < 0) return false;
+  if (ioctl(FHandle, On ? TIOCSBRK : TIOCCBRK) == 0) return true;
+  FLastError = errno;
+  return false;
+}
+
+bool TSerialPort::SuspendOutput(bool Suspend) {
+  if (FHandle < 0) return false;
+  if (tcflow(FHandle, Suspend ? TCOOFF : TCOON) == 0) return true;
+  FLastError = errno;
+  return false;
 }
 
 std::optional<int> TSerialPort::GetModemLines() const {

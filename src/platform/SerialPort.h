@@ -8,6 +8,7 @@
 #include <sys/types.h>
 #include <termios.h>
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -29,6 +30,10 @@ class TSerialPort final {
   // another port object or program holds open gives InUse; one that is missing,
   // not a terminal or not permitted gives NotAccessible. errno is kept in LastError.
   TSerialOpenResult Open(const std::string& PortName);
+  // Takes over a terminal that is open already (a descriptor the caller hands
+  // over, for example a duplicate of its own) and switches it to non-blocking
+  // mode; false, with LastError, when it is not a terminal. Close closes it.
+  bool Adopt(int Handle);
   void Close();
   bool IsOpen() const { return FHandle >= 0; }
   int Handle() const { return FHandle; }
@@ -49,6 +54,18 @@ class TSerialPort final {
   // Waits up to TimeoutMs (0: not at all) for CanWrite.
   bool WaitCanWrite(int TimeoutMs);
   TSerialWriteResult Write(uint8_t Value);
+  // Hands over as much of Data as the driver takes now, without waiting: the
+  // number of bytes taken, 0 when it takes none (its queue is full, or DSR is
+  // down where DSR flow is asked for), or -errno when the device failed.
+  ssize_t WriteSome(const uint8_t* Data, size_t Size);
+  // Raw bytes waiting in the driver's input queue (marks included).
+  int InputQueued() const;
+  // Throws away what the driver holds for receiving and for sending.
+  bool Purge(bool Input, bool Output);
+  // Holds the line in the BREAK state, or releases it.
+  bool SetBreak(bool On);
+  // Stops sending, or starts again, as if XOFF or XON had arrived.
+  bool SuspendOutput(bool Suspend);
 
   // TIOCM_* bits of the modem lines, or nothing where the device has none
   // (pseudo-terminals, for example).
@@ -69,9 +86,10 @@ class TSerialPort final {
 
  private:
   int FHandle = -1;
-  int FLastError = 0;
+  // Written by whichever thread saw a failure last (reader, writer, caller).
+  std::atomic<int> FLastError{0};
   std::string FDeviceName;
-  bool FDsrFlow = false;
+  std::atomic<bool> FDsrFlow{false};
   TSerialInputDecoder FDecoder;
   uint8_t FRaw[4096];
 };

@@ -1,0 +1,217 @@
+// The serial dispatcher's trace and dispatch log and the text files they are
+// written to.
+#include <atomic>
+#include <chrono>
+#include <clocale>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <locale>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "AdExcept.h"
+#include "AwWin32.h"
+#include "PseudoTerminal.h"
+#include "TempFolder.h"
+
+using korvel_test::PseudoTerminal;
+using korvel_test::TTempFolder;
+using namespace std::chrono_literals;
+
+namespace {
+
+bool WaitUntil(const std::function<bool()>& Done, std::chrono::milliseconds Limit = 30s) {
+  const auto deadline = std::chrono::steady_clock::now() + Limit;
+  while (!Done()) {
+    if (std::chrono::steady_clock::now() > deadline) return Done();
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+std::vector<uint8_t> Bytes(const std::string& Text) { return {Text.begin(), Text.end()}; }
+
+std::string ReadFile(const std::string& Name) {
+  std::ifstream in(Name, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::vector<std::string> Lines(const std::string& Text) {
+  std::vector<std::string> lines;
+  std::stringstream in(Text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// Numbers in a locale that writes "1.234,5".
+struct TCommaNumbers : std::numpunct<char> {
+  char do_decimal_point() const override { return ','; }
+  char do_thousands_sep() const override { return '.'; }
+  std::string do_grouping() const override { return "\3"; }
+};
+
+}  // namespace
+
+TEST(SerialTrace, RecordsBothDirectionsAndWritesThemAsText) {
+  TTempFolder folder;
+  PseudoTerminal pty;
+  TApdWin32Dispatcher dispatcher(nullptr, nullptr);
+  ASSERT_EQ(dispatcher.OpenPort(pty.SlaveName(), 9600, 3, 4096, 4096, 1, 8, NoParity), 0);
+  auto exchange = [&] {
+    ASSERT_EQ(dispatcher.PutBlock(Bytes("Hi \r\n").data(), 5), 0);
+    ASSERT_EQ(pty.Receive(5).size(), 5u);
+    pty.Send({'O', 'K', 1, 200});
+    ASSERT_TRUE(WaitUntil([&] { return dispatcher.InputUsed() == 4; }));
+    uint8_t got[4];
+    ASSERT_EQ(dispatcher.GetBlock(got, 4), 4);
+  };
+  const std::string file = folder.File("trace.trc");
+  ASSERT_EQ(dispatcher.StartTrace(100), 0);
+  exchange();
+  ASSERT_EQ(dispatcher.DumpTrace(file, false, false, true), 0);
+  EXPECT_FALSE(dispatcher.Tracing());
+  EXPECT_EQ(ReadFile(file), "Transmit: Hi[20][0D][0A]\nReceive: OK[01][C8]\n");
+  // Decimal for unprintable bytes (a blank prints as itself), then everything
+  // in hexadecimal, appended.
+  ASSERT_EQ(dispatcher.StartTrace(100), 0);
+  exchange();
+  ASSERT_EQ(dispatcher.DumpTrace(file, false, false, false), 0);
+  EXPECT_EQ(ReadFile(file), "Transmit: Hi [13][10]\nReceive: OK[1][200]\n");
+  ASSERT_EQ(dispatcher.StartTrace(100), 0);
+  exchange();
+  ASSERT_EQ(dispatcher.DumpTrace(file, true, true, true), 0);
+  EXPECT_EQ(ReadFile(file), "Transmit: Hi [13][10]\nReceive: OK[1][200]\n"
+                            "Transmit: [48][69][20][0D][0A]\nReceive: [4F][4B][01][C8]\n");
+
+  // A trace that went round holds the newest entries and starts with the oldest.
+  ASSERT_EQ(dispatcher.StartTrace(4), 0);
+  ASSERT_EQ(dispatcher.PutBlock(Bytes("ABCDEF").data(), 6), 0);
+  ASSERT_EQ(dispatcher.DumpTrace(file, false, false, true), 0);
+  EXPECT_EQ(ReadFile(file), "Transmit: CDEF\n");
+  // Long runs break before column 79.
+  ASSERT_EQ(dispatcher.StartTrace(1000), 0);
+  ASSERT_EQ(dispatcher.PutBlock(std::vector<uint8_t>(100, 'x').data(), 100), 0);
+  ASSERT_EQ(dispatcher.DumpTrace(file, false, false, true), 0);
+  EXPECT_EQ(ReadFile(file), "Transmit: " + std::string(68, 'x') + "\n" + std::string(32, 'x') + "\n");
+  pty.Receive(106);
+
+  // An empty trace writes nothing; sizes out of range are refused.
+  const std::string empty = folder.File("empty.trc");
+  ASSERT_EQ(dispatcher.StartTrace(10), 0);
+  ASSERT_EQ(dispatcher.DumpTrace(empty, false, false, true), 0);
+  EXPECT_FALSE(std::filesystem::exists(empty));
+  EXPECT_EQ(dispatcher.StartTrace(0), -1002);
+  EXPECT_EQ(dispatcher.StartTrace(MaxTraceEntries + 1), -1002);
+  EXPECT_EQ(dispatcher.StartTrace(MaxTraceEntries), 0);
+  dispatcher.StopTrace();
+  // A file that cannot be written leaves the trace for another try.
+  ASSERT_EQ(dispatcher.StartTrace(10), 0);
+  dispatcher.AddTraceEntry('T', 'z');
+  EXPECT_LT(dispatcher.DumpTrace(folder.File("missing/folder.trc"), false, false, true), 0);
+  ASSERT_EQ(dispatcher.DumpTrace(file, false, false, true), 0);
+  EXPECT_EQ(ReadFile(file), "Transmit: z\n");
+}
+
+TEST(SerialTrace, DispatchLogTellsWhatHappenedWhateverTheLocale) {
+  TTempFolder folder;
+  PseudoTerminal pty;
+  TApdWin32Dispatcher dispatcher(nullptr, nullptr);
+  dispatcher.SetDeviceName("COM7");
+  ASSERT_EQ(dispatcher.OpenPort(pty.SlaveName(), 9600, 3, 4096, 4096, 1, 8, NoParity), 0);
+  ASSERT_EQ(dispatcher.StartDispatchLog(8192), 0);
+  const std::locale before = std::locale::global(std::locale(std::locale::classic(), new TCommaNumbers));
+  const std::string cBefore = std::setlocale(LC_ALL, nullptr);
+  std::setlocale(LC_ALL, "de_DE.UTF-8");  // where the host has it
+
+  dispatcher.SetLengthTrigger(3);
+  std::atomic<bool> taken{false};
+  const int32_t id = dispatcher.RegisterEventHandler([&](uint32_t Msg, uint32_t Param, uint32_t) {
+    if (Msg != ApwTriggerAvail) return;
+    std::vector<uint8_t> block(Param);
+    taken = dispatcher.GetBlock(block.data(), Param) == 3;
+  });
+  ASSERT_EQ(dispatcher.PutBlock(Bytes("AT\r").data(), 3), 0);
+  pty.Send(Bytes("OK!"));
+  ASSERT_TRUE(WaitUntil([&] { return taken.load(); }));
+  std::this_thread::sleep_for(1100ms);  // so a time shows more than two digits
+  dispatcher.DeregisterEventHandler(id);
+  const std::string file = folder.File("dispatch.log");
+  ASSERT_EQ(dispatcher.DumpDispatchLog(file, false, false, true), 0);
+  std::locale::global(before);
+  std::setlocale(LC_ALL, cBefore.c_str());
+  EXPECT_FALSE(dispatcher.DispatchLogging());
+
+  const auto lines = Lines(ReadFile(file));
+  ASSERT_GE(lines.size(), 12u);
+  EXPECT_EQ(lines[0], "Korvel serial library v4.06");
+  EXPECT_EQ(lines[1].rfind("Compiler : ", 0), 0u);
+  EXPECT_EQ(lines[2].rfind("Operating System : ", 0), 0u);
+  EXPECT_EQ(lines[3], "Device: COM7");
+  EXPECT_TRUE(std::regex_match(lines[4], std::regex(R"(Date/time: \d\d/\d\d/\d\d, \d\d:\d\d:\d\d)"))) << lines[4];
+  EXPECT_EQ(lines[5], ErrorCodeText(15501));
+  EXPECT_EQ(lines[6], ErrorCodeText(15502));
+  // Each entry: time, kind, subkind, value, then its data bytes.
+  auto entry = [&](uint8_t Kind, uint8_t SubKind, uint32_t Value, const std::string& Data) {
+    char value[16];
+    std::snprintf(value, sizeof value, "%08x", Value);
+    char fields[128];
+    std::snprintf(fields, sizeof fields, "  %-8s  %-12s  %s  ", ErrorCodeText(15001 + Kind).c_str(),
+                  ErrorCodeText(15100 + SubKind).c_str(), value);
+    for (size_t i = 7; i < lines.size(); ++i)
+      if (lines[i].size() >= 8 && lines[i].substr(8) == fields + Data) return lines[i].substr(0, 8);
+    return std::string();
+  };
+  const std::string lengthSet = entry(DlTriggerSet, DlsLength, 3, "");
+  const std::string added = entry(DlRegister, DlsEvent, static_cast<uint32_t>(id), "");
+  const std::string written = entry(DlDispatch, DlsWriteCom, 3, "AT[0D]");
+  const std::string read = entry(DlDispatch, DlsReadCom, 3, "OK!");
+  const std::string available = entry(DlTrigger, DlsAvail, 3, "");
+  const std::string removed = entry(DlDeregister, DlsEvent, static_cast<uint32_t>(id), "");
+  for (const auto& time : {lengthSet, added, written, read, available, removed})
+    EXPECT_TRUE(std::regex_match(time, std::regex(R"( *\d{5,}\.\d\d)"))) << "[" << time << "]";
+  EXPECT_LE(std::stod(available), std::stod(removed));
+  EXPECT_GE(std::stod(removed), 10.0);  // more than a second later: 0001xxx.xx
+}
+
+TEST(SerialTrace, DispatchLogRingKeepsWholeEntriesOnly) {
+  TTempFolder folder;
+  TApdWin32Dispatcher dispatcher(nullptr, nullptr);
+  EXPECT_EQ(dispatcher.StartDispatchLog(0), -1002);
+  EXPECT_EQ(dispatcher.StartDispatchLog(16), -1002);
+  // An empty log writes no file and stops.
+  const std::string none = folder.File("none.log");
+  ASSERT_EQ(dispatcher.StartDispatchLog(1000), 0);
+  ASSERT_EQ(dispatcher.DumpDispatchLog(none, false, false, true), 0);
+  EXPECT_FALSE(std::filesystem::exists(none));
+  EXPECT_FALSE(dispatcher.DispatchLogging());
+
+  ASSERT_EQ(dispatcher.StartDispatchLog(64), 0);
+  const std::vector<uint8_t> big(60, 'b');
+  EXPECT_TRUE(dispatcher.AddDispatchEntry(9, 16, 0, nullptr, 1));
+  // Larger than the whole ring: refused as a whole, nothing else dropped.
+  EXPECT_FALSE(dispatcher.AddDispatchEntry(1, 2, 60, big.data(), 60));
+  EXPECT_TRUE(dispatcher.AddDispatchEntry(9, 16, 4, big.data(), 2));
+  EXPECT_TRUE(dispatcher.AddDispatchEntry(9, 16, 0, nullptr, 3));
+  const std::string file = folder.File("ring.log");
+  ASSERT_EQ(dispatcher.DumpDispatchLog(file, false, false, true), 0);
+  auto lines = Lines(ReadFile(file));
+  ASSERT_EQ(lines.size(), 10u);
+  EXPECT_NE(lines[7].find("00000001  "), std::string::npos);
+  EXPECT_NE(lines[8].find("00000002  bbbb"), std::string::npos);
+  EXPECT_NE(lines[9].find("00000003  "), std::string::npos);
+
+  // A new entry that does not fit pushes out the oldest whole entries.
+  ASSERT_EQ(dispatcher.StartDispatchLog(64), 0);
+  for (uint32_t value = 1; value <= 4; ++value) EXPECT_TRUE(dispatcher.AddDispatchEntry(9, 16, 4, big.data(), value));
+  ASSERT_EQ(dispatcher.DumpDispatchLog(file, false, false, true), 0);
+  lines = Lines(ReadFile(file));
+  ASSERT_EQ(lines.size(), 10u);
+  EXPECT_NE(lines[7].find("00000002  bbbb"), std::string::npos);
+  EXPECT_NE(lines[9].find("00000004  bbbb"), std::string::npos);
+}
