@@ -1,10 +1,12 @@
 #include "MainDialogs.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QFileDialog>
 #include <QFontDialog>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QStringList>
 
 namespace {
@@ -24,7 +26,25 @@ std::optional<std::string> RunFileDialog(QWidget* Parent, const TMainFileRequest
   return Dialog.selectedFiles().constFirst().toStdString();
 }
 
+QMessageBox::Icon IconOf(TMachineMessageKind Kind) {
+  switch (Kind) {
+    case TMachineMessageKind::Information:
+      return QMessageBox::Information;
+    case TMachineMessageKind::Warning:
+      return QMessageBox::Warning;
+    case TMachineMessageKind::Error:
+      break;
+  }
+  return QMessageBox::Critical;
+}
+
 }  // namespace
+
+bool IMainDialogs::ExecDialog(QWidget*, QDialog&) { return false; }
+
+bool IMainDialogs::Ask(QWidget*, TMachineMessageKind, const std::string&, const std::string&, const std::string&) {
+  return true;
+}
 
 QString QtFileFilter(const std::string& Filter) {
   const QStringList Parts = Text(Filter).split(QLatin1Char('|'));
@@ -82,4 +102,23 @@ void TMainQtDialogs::ShowMessage(QWidget* Parent, TMachineMessageKind Kind, cons
       QMessageBox::critical(Parent, Title, Text(Message));
       break;
   }
+}
+
+std::optional<QFont> TMainQtDialogs::ChooseFixedPitchFont(QWidget* Parent, const QFont& Initial) {
+  bool Accepted = false;
+  const QFont Chosen = QFontDialog::getFont(&Accepted, Initial, Parent, QString(), QFontDialog::MonospacedFonts);
+  if (!Accepted) return std::nullopt;
+  return Chosen;
+}
+
+bool TMainQtDialogs::ExecDialog(QWidget*, QDialog& Dialog) { return Dialog.exec() == QDialog::Accepted; }
+
+bool TMainQtDialogs::Ask(QWidget* Parent, TMachineMessageKind Kind, const std::string& Message,
+                         const std::string& AcceptText, const std::string& RejectText) {
+  QMessageBox Box(IconOf(Kind), QApplication::applicationDisplayName(), Text(Message), QMessageBox::NoButton, Parent);
+  QPushButton* Accept = Box.addButton(Text(AcceptText), QMessageBox::AcceptRole);
+  Box.addButton(Text(RejectText), QMessageBox::RejectRole);
+  Box.setDefaultButton(Accept);
+  Box.exec();
+  return Box.clickedButton() == Accept;
 }

@@ -11,6 +11,7 @@
 
 #include "Machine.h"
 
+class QDialog;
 class QWidget;
 
 // One file dialog as the window describes it. Filter is written as pairs of
@@ -39,6 +40,23 @@ class IMainDialogs {
                                                const std::string& Initial) = 0;
   // A message box with an OK button.
   virtual void ShowMessage(QWidget* Parent, TMachineMessageKind Kind, const std::string& Text) = 0;
+
+  // What follows has defaults for a user of the window that shows no dialogs at
+  // all (a benchmark): they never wait for anybody.
+
+  // The printer's font: fixed-pitch fonts only, with their effects. By default
+  // the font dialog above.
+  virtual std::optional<QFont> ChooseFixedPitchFont(QWidget* Parent, const QFont& Initial) {
+    return ChooseFont(Parent, Initial);
+  }
+  // A dialog of the window's own (TTY display settings, key map, COM port,
+  // printer set-up), run modally; true when it closed with OK. By default it is
+  // not shown and counts as cancelled.
+  virtual bool ExecDialog(QWidget* Parent, QDialog& Dialog);
+  // A question with two answers, the first one the default button; true for
+  // the first (AcceptText). By default the first.
+  virtual bool Ask(QWidget* Parent, TMachineMessageKind Kind, const std::string& Text, const std::string& AcceptText,
+                   const std::string& RejectText);
 };
 
 // The modal Qt dialogs.
@@ -50,6 +68,10 @@ class TMainQtDialogs final : public IMainDialogs {
   std::optional<std::string> InputText(QWidget* Parent, const std::string& Title, const std::string& Prompt,
                                        const std::string& Initial) override;
   void ShowMessage(QWidget* Parent, TMachineMessageKind Kind, const std::string& Text) override;
+  std::optional<QFont> ChooseFixedPitchFont(QWidget* Parent, const QFont& Initial) override;
+  bool ExecDialog(QWidget* Parent, QDialog& Dialog) override;
+  bool Ask(QWidget* Parent, TMachineMessageKind Kind, const std::string& Text, const std::string& AcceptText,
+           const std::string& RejectText) override;
 };
 
 // A filter of TMainFileRequest as Qt writes it: "HEX files (*.hex *.HEX);;All Files (*)".

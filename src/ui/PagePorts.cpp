@@ -3,7 +3,6 @@
 // CP/M IOBYTE) with its cold-boot default.
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDoubleSpinBox>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -18,6 +17,7 @@
 
 #include "MainActionButtons.h"
 #include "MainRadioGroup.h"
+#include "Rspin.h"
 #include "frmKorvel.h"
 
 namespace {
@@ -61,13 +61,14 @@ QComboBox* NewList(const QStringList& Items, const char* Name, int Index, QWidge
   return List;
 }
 
-QDoubleSpinBox* NewRealEdit(const char* Name, double Minimum, double Maximum, double Step, double Value,
-                            const char* Hint, QWidget* Parent) {
-  auto* Edit = Named(new QDoubleSpinBox(Parent), Name);
-  Edit->setDecimals(2);
-  Edit->setRange(Minimum, Maximum);
-  Edit->setSingleStep(Step);
-  Edit->setValue(Value);
+TRSpinEdit* NewRealEdit(const char* Name, double Minimum, double Maximum, double Step, double Value, const char* Hint,
+                        QWidget* Parent) {
+  auto* Edit = Named(new TRSpinEdit(Parent), Name);
+  Edit->SetDecimalDigits(2);
+  Edit->SetMinValue(Minimum);
+  Edit->SetMaxValue(Maximum);
+  Edit->SetIncrement(Step);
+  Edit->SetValue(Value);
   Edit->setToolTip(QString::fromLatin1(Hint));
   return Edit;
 }
@@ -160,6 +161,18 @@ QWidget* TMainOrvanta::CreatePrinterPage() {
   auto* Form = new QFormLayout;
   C_PrintersList = Named(new QComboBox(Page), "C_PrintersList");
   Form->addRow(QStringLiteral("Printer:"), C_PrintersList);
+  // Instead of a host printer, a PDF file: where the host has no printer, the
+  // only way to print.
+  C_PrintToFileBtn = NewCheckBox("Print To PDF File:", "C_PrintToFileBtn", false, Page);
+  C_PrintToFileBtn->setToolTip(
+      QStringLiteral("When checked the printed pages go into a PDF file instead of a printer"));
+  C_PrintFileNameEdit = Named(new QLineEdit(Page), "C_PrintFileNameEdit");
+  C_PrintFileNameEdit->setToolTip(QStringLiteral("Each print job writes this file anew"));
+  PrintFileBrowseBtn = Named(new QPushButton(QStringLiteral("..."), Page), "PrintFileBrowseBtn");
+  auto* FileRow = new QHBoxLayout;
+  FileRow->addWidget(C_PrintFileNameEdit, 1);
+  FileRow->addWidget(PrintFileBrowseBtn);
+  Form->addRow(C_PrintToFileBtn, FileRow);
   Layout->addLayout(Form);
 
   auto* Middle = new QHBoxLayout;

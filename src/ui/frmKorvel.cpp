@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QPrinter>
 #include <QScreen>
 #include <QTabWidget>
 #include <filesystem>
@@ -17,8 +18,11 @@
 #include "DefaultWorkPath.h"
 #include "FileIdentity.h"
 #include "MainBiosImage.h"
+#include "MapKeys.h"
 #include "RmtDskMod.h"
+#include "SelectComPortDlg.h"
 #include "SimpleTerminal.h"
+#include "TTYDisplaySettingsDlg.h"
 
 TMainOrvanta::TMainOrvanta(IMainDialogs* Dialogs, const std::string& ProgramName, QWidget* Parent)
     : QMainWindow(Parent),
@@ -48,8 +52,10 @@ TMainOrvanta::TMainOrvanta(IMainDialogs* Dialogs, const std::string& ProgramName
   CreatePages();
   CreateMenus();
   CreatePopupMenus();
+  CreateDialogs();
   WireMachineEvents();
   KeepMachineInStep();
+  ConnectPrinterPage();
 
   ApplyColdBootIoByte(1);
   ShowPage(CrtPageIndex);
@@ -93,7 +99,9 @@ TMainOrvanta::~TMainOrvanta() {
 
 void TMainOrvanta::SetDialogs(IMainDialogs* Dialogs) { FDialogs = Dialogs != nullptr ? Dialogs : &FQtDialogs; }
 
-std::string TMainOrvanta::GetSettingsFileName() const { return FWorkFolder + FProgramName + ".config"; }
+void TMainOrvanta::SetTtyKeyMap(const ITtyKeyMap* KeyMap) {
+  FTtyKeyMap = KeyMap != nullptr ? KeyMap : FOwnTtyKeyMap.get();
+}
 
 // ---------------------------------------------------------------- start-up
 
@@ -117,6 +125,18 @@ void TMainOrvanta::CreateMachine() {
   };
 }
 
+void TMainOrvanta::CreateDialogs() {
+  TTYDisplaySettingsDlg = new TTTYDisplaySettingsDlg(this);
+  TTYDisplaySettingsDlg->setObjectName(QStringLiteral("TTYDisplaySettingsDlg"));
+  // The key map is read from its file now: the TTY page asks it on every key.
+  MapTermKeys = new TMapTermKeys(QString::fromStdString(FWorkFolder), this);
+  MapTermKeys->setObjectName(QStringLiteral("MapTermKeys"));
+  FOwnTtyKeyMap = std::make_unique<TMainTtyKeyMap>(*MapTermKeys);
+  FTtyKeyMap = FOwnTtyKeyMap.get();
+  SelectComPortDlg = new TSelectComPortDlg(this);
+  SelectComPortDlg->setObjectName(QStringLiteral("SelectComPortDlg"));
+}
+
 void TMainOrvanta::WireMachineEvents() {
   TMachine& Machine = *FMachine;
   Machine.OnMessage = [this](TMachineMessageKind Kind, const std::string& Text) { MachineMessage(Kind, Text); };
@@ -127,9 +147,12 @@ void TMainOrvanta::WireMachineEvents() {
   Machine.OnDriveChanged = [this](int Drive) { ShowDrive(Drive); };
   Machine.OnDeviceMappingChanged = [this] { SetDeviceMapping(FMachine->DeviceMapping); };
   Machine.OnComSettingsChanged = [this](int Port) { ShowComSettings(Port); };
+  // The reader or punch closed by the machine, or a printer that failed and was
+  // switched off.
   Machine.OnPortFilesChanged = [this] {
     EnableInputFileActUpdate();
     EnableOutputFileActUpdate();
+    UpdateAction(PrinterEnableAct);
   };
   Machine.OnTtyWriteChar = [this](uint8_t Character) { TtyWriteChar(Character); };
   Machine.OnTtyControlCode = [this](uint8_t Code, int32_t Arg1, int32_t Arg2) { TtyControlCode(Code, Arg1, Arg2); };
@@ -159,10 +182,18 @@ void TMainOrvanta::showEvent(QShowEvent* Event) {
 void TMainOrvanta::FormActivate() {
   if (!FFirstActivation) return;
   FFirstActivation = false;
-  Guarded([this] {
-    if (OnLoadSettingsFile && OnLoadSettingsFile(*this, GetSettingsFileName()))
-      ShowPage(C_CpmConsolePortId->currentIndex() == 0 ? TtyPageIndex : CrtPageIndex);
-  });
+  // The printer starts with the CRT terminal's font, at its size in points (a
+  // pixel on the screen is no pixel on paper).
+  FPrinterFont = AdTerminal1->font();
+  FPrinterFont.setPointSize(PointSizeOf(AdTerminal1->font()));
+  if (!MapTermKeys->GetLoadError().isEmpty())
+    ShowMessage(TMachineMessageKind::Warning, "The TTY key map could not be read; no key is mapped until it is "
+                                              "saved again.\n" + MapTermKeys->GetLoadError().toStdString());
+  // Without a settings file every control keeps its design value and the CRT
+  // page stays in front.
+  bool Loaded = false;
+  Guarded([&] { Loaded = LoadSettingsFile(); });
+  if (Loaded) ShowPage(C_CpmConsolePortId->currentIndex() == 0 ? TtyPageIndex : CrtPageIndex);
   UpdateActions();
 }
 
@@ -172,12 +203,35 @@ void TMainOrvanta::closeEvent(QCloseEvent* Event) {
 
 bool TMainOrvanta::FormCloseQuery() {
   // The machine stops for good: "Run CPU" cannot start it again.
+  const bool WasRunning = FMachine->GetRunCpu();
   FMachine->RequestShutdown();
   RunCpuAct->setChecked(false);
   FRunTimer.stop();
-  // The window closes even when its settings cannot be written; the user is told.
-  if (OnSaveSettingsFile) Guarded([this] { OnSaveSettingsFile(*this, GetSettingsFileName()); });
-  return true;
+  std::string Failure;
+  try {
+    SaveSettingsFile();
+    return true;
+  } catch (const std::exception& Error) {
+    Failure = Error.what();
+  } catch (...) {
+    Failure = "An unknown error occurred.";
+  }
+  // The user decides: leave without the settings (the file keeps what it had),
+  // or stay and try again later.
+  bool CloseAnyway = true;
+  Guarded([&] {
+    CloseAnyway = FDialogs->Ask(this, TMachineMessageKind::Warning,
+                                "The settings could not be saved.\n" + Failure +
+                                    "\n\nClose the program without saving them?",
+                                "Close Anyway", "Stay");
+  });
+  if (CloseAnyway) return true;
+  // Staying takes the close back as a whole: the machine may run again, and
+  // runs on where it ran.
+  FMachine->ShutdownRequested = false;
+  if (WasRunning) FMachine->SetRunCpu(true);
+  UpdateActions();
+  return false;
 }
 
 // ---------------------------------------------------------------- messages

@@ -17,10 +17,12 @@
 // the run loop, the machine's events), frmKorvelActions.cpp (the action list,
 // menus and tool bars), frmKorvelMachine.cpp (boot, load, drives, CPU),
 // frmKorvelView.cpp (the terminal pages and view actions), frmKorvelPorts.cpp
-// (the Ports page), and the page layouts in Page*.cpp.
+// (the Ports page), frmKorvelPrinter.cpp (the printer and its actions),
+// frmKorvelSettings.cpp (the settings file), and the page layouts in Page*.cpp.
 #pragma once
 
 #include <QColor>
+#include <QFont>
 #include <QMainWindow>
 #include <QTimer>
 #include <array>
@@ -41,11 +43,11 @@
 class QAction;
 class QCheckBox;
 class QComboBox;
-class QDoubleSpinBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QPrinter;
 class QPushButton;
 class QRadioButton;
 class QSpinBox;
@@ -54,9 +56,14 @@ class QToolBar;
 class TAdTerminal;
 class TApdStatusLight;
 class TMainRadioGroup;
+class TMapTermKeys;
 class TNrKeyValueSections;
+class TRSpinEdit;
 class TRmtDskMod;
+class TSelectComPortDlg;
 class TSimpleTerminal;
+class TTTYDisplaySettingsDlg;
+class TTTYPrinter;
 
 class TMainOrvanta : public QMainWindow {
   Q_OBJECT
@@ -89,42 +96,36 @@ class TMainOrvanta : public QMainWindow {
   const std::string& ProgramName() const { return FProgramName; }
   IMainDialogs& Dialogs() { return *FDialogs; }
   void SetDialogs(IMainDialogs* Dialogs);
-  // The TTY page's key map (not owned); null: no key is mapped.
-  void SetTtyKeyMap(const ITtyKeyMap* KeyMap) { FTtyKeyMap = KeyMap; }
+  // The key map the TTY page asks (not owned); null: the map of "Map TTY Keys".
+  void SetTtyKeyMap(const ITtyKeyMap* KeyMap);
   bool IsFirstActivation() const { return FFirstActivation; }
 
   // ---- Settings file ----------------------------------------------------------------------
   // The work folder + the program name + ".config".
   std::string GetSettingsFileName() const;
-  // Apply a store to the controls, and fill a store from them. They belong to the
-  // settings file and are defined with it; the window reaches them only through
-  // the two hooks below.
-  void LoadSettings(TNrKeyValueSections& Store);
+  // Applies a store to the controls, section by section; an absent key leaves
+  // its control as it is. A value that cannot be used (not of its type, or out
+  // of its range) is skipped and the rest still applies; those keys are
+  // returned as "[SECTION] Key=value", in the order they were met.
+  std::vector<std::string> LoadSettings(const TNrKeyValueSections& Store);
+  // Fills a store from the controls: every key, in the file's order.
   void SaveSettings(TNrKeyValueSections& Store);
-  // Reads the settings file and applies it (LoadSettings); true when a file was
-  // read. Called once, at the first activation. Unset: nothing is read and every
-  // control keeps its design value.
-  std::function<bool(TMainOrvanta& Window, const std::string& FileName)> OnLoadSettingsFile;
-  // Collects the settings (SaveSettings) and writes the file. Called by the close
-  // query. Unset: nothing is written.
-  std::function<void(TMainOrvanta& Window, const std::string& FileName)> OnSaveSettingsFile;
-
-  // ---- Dialogs of their own that other parts of the program supply ---------------------------
-  // "TTY Display Settings": shows the dialog with the current values; true (and
-  // the new values) on OK. Unset: the action is disabled.
-  std::function<bool(QColor& Background, QColor& Text, int& Rows)> OnEditTtyDisplaySettings;
-  // "Map TTY Keys": shows the key-mapping dialog. Unset: the action is disabled.
-  std::function<void()> OnMapTtyKeys;
-  // The COM port selection: PresetPort ("COM" + number) selected at first; the
-  // chosen port's name, empty on Cancel. Unset: the "..." buttons are disabled.
-  std::function<std::string(const std::string& PresetPort)> OnSelectComPort;
+  // Reads the settings file and applies it, telling the user once of the values
+  // that could not be used; false when there is no file. Throws EConfigFileError
+  // when the file is there but cannot be read.
+  bool LoadSettingsFile();
+  // Collects the settings and writes the file whole. Throws EConfigFileError
+  // when it cannot be written; the old file then stays as it was.
+  void SaveSettingsFile();
 
   // ---- Life cycle ---------------------------------------------------------------------------
   // The window became active: the first time only, the settings file is read
   // and the start page chosen.
   void FormActivate();
-  // The window is closing: the machine stops for good and the settings are saved.
-  // Always allows the close.
+  // The window is closing: the machine stops for good and the settings are
+  // saved. When they cannot be, the user chooses between closing without them
+  // and staying; staying takes the close back (the machine may run again, and
+  // runs on if it ran). Returns whether the window may close.
   bool FormCloseQuery();
 
   // ---- Messages and errors ------------------------------------------------------------------
@@ -181,6 +182,18 @@ class TMainOrvanta : public QMainWindow {
   // Whether the host has at least one printer in C_PrintersList.
   bool PrintersExist() const { return FPrintersExist; }
 
+  // ---- Printer (frmKorvelPrinter.cpp) ---------------------------------------------------------
+  // The printer while printing is enabled (the machine owns it); null otherwise.
+  TTTYPrinter* TtyPrinter() const;
+  // The font the printer prints with ("Font" of the Printer menu).
+  const QFont& PrinterFont() const { return FPrinterFont; }
+  // The host printer chosen in the list becomes the host's current printer.
+  void C_PrintersListChange();
+  void C_PrintOrientaionClick();
+  // The three check boxes act on the running printer.
+  void PrinterOptionsChanged();
+  void PrintFileBrowseBtnClick();
+
   // ---- Runtime state of the pages that keep it here -------------------------------------------
   std::string DiskManagerFile;    // disk open in the disk manager; empty: none
   int DiskManagerPackIndex = -1;  // disk of a pack open there; -1: a plain disk image
@@ -231,12 +244,17 @@ class TMainOrvanta : public QMainWindow {
   QCheckBox* C_Com2HandShake = nullptr;
   // Printer.
   QComboBox* C_PrintersList = nullptr;
+  // Pages go into a PDF file instead of to a host printer (the choice where the
+  // host has none); the file is written anew by each print job.
+  QCheckBox* C_PrintToFileBtn = nullptr;
+  QLineEdit* C_PrintFileNameEdit = nullptr;
+  QPushButton* PrintFileBrowseBtn = nullptr;
   TMainRadioGroup* C_PrintOrientaion = nullptr;
   QCheckBox* C_EnablePrinterBtn = nullptr;
   QSpinBox* C_TabSpacingEdit = nullptr;
-  QDoubleSpinBox* C_TopBottomMarginEdit = nullptr;
-  QDoubleSpinBox* C_LeftRightMarginEdit = nullptr;
-  QDoubleSpinBox* C_LineSpacingEdit = nullptr;
+  TRSpinEdit* C_TopBottomMarginEdit = nullptr;
+  TRSpinEdit* C_LeftRightMarginEdit = nullptr;
+  TRSpinEdit* C_LineSpacingEdit = nullptr;
   QCheckBox* C_IgnoreFormFeedsBtn = nullptr;
   QCheckBox* C_AutoLineWrapBtn = nullptr;
   QCheckBox* C_EosEjectsPrinterBtn = nullptr;
@@ -270,6 +288,12 @@ class TMainOrvanta : public QMainWindow {
   QWidget* DiskManagerPanel = nullptr;
   QToolBar* CpuToolBar = nullptr;
   QWidget* CpuMemoryPanel = nullptr;
+
+  // ---- Dialogs of the window (created with it, shown through Dialogs()) ------------------
+  TTTYDisplaySettingsDlg* TTYDisplaySettingsDlg = nullptr;
+  // "Map TTY Keys", and the TTY page's key map: read from its file at creation.
+  TMapTermKeys* MapTermKeys = nullptr;
+  TSelectComPortDlg* SelectComPortDlg = nullptr;
 
   // ---- Actions (objectName = the name below) -------------------------------------------------
   // View
@@ -371,8 +395,10 @@ class TMainOrvanta : public QMainWindow {
   QWidget* CreateDeviceMappingPanel();
   void CreateDiskManagerPage();
   void CreateCpuPage();
+  void CreateDialogs();
   void KeepMachineInStep();
-  void FillPrintersList();
+  // The host's printers; Current (else the host's default printer) selected.
+  void FillPrintersList(const QString& Current = QString());
   void FitToScreen();
   QAction* NewAction(QAction*& Member, const char* Name, const char* Category, const char* Caption,
                      const char* Hint = nullptr);
@@ -432,10 +458,40 @@ class TMainOrvanta : public QMainWindow {
   void SelectComPort(int Port);
   void ReaderEndOfStreamChanged();
 
+  // Printer (frmKorvelPrinter.cpp).
+  void ConnectPrinterPage();
+  void PrinterSelectionChanged();
+  // A printer to print to: a host printer, or the PDF file chosen instead.
+  bool PrinterChosen() const;
+  // Nothing is printing at the moment.
+  bool PrinterIdle() const;
+  // Why the chosen printer cannot print; empty when it can.
+  std::string PrinterProblem() const;
+  void PrinterSetupActExecute();
+  void PrinterSetupActUpdate();
+  void PrinterFontActExecute();
+  void PrinterFontActUpdate();
+  void PrinterEnableActExecute();
+  void PrinterEnableActUpdate();
+  void PrinterAbortActExecute();
+  void PrinterEjectActExecute();
+  void PrinterJobActUpdate(QAction* Action);
+
+  // Settings file (frmKorvelSettings.cpp).
+  bool HasExecuteHandler(QAction* Action) const;
+  // An action key of the settings file: the action brought up to date, then
+  // executed once when the stored state differs from it.
+  void ApplyActionKey(QAction* Action, bool Stored);
+  // The normal (restored) rectangle's size, from the file's MAIN section.
+  void ApplyWindowRect(int Left, int Top, int Width, int Height);
+  // A font's size in points (a font sized in pixels is measured on the screen).
+  int PointSizeOf(const QFont& Font) const;
+
   std::string FProgramName;
   std::string FWorkFolder;
   TMainQtDialogs FQtDialogs;
   IMainDialogs* FDialogs = nullptr;
+  std::unique_ptr<TMainTtyKeyMap> FOwnTtyKeyMap;  // over MapTermKeys
   const ITtyKeyMap* FTtyKeyMap = nullptr;
   // Declared in the order they are needed: the main thread outlives the machine
   // and the disk server, whose worker threads post to it.
@@ -449,6 +505,10 @@ class TMainOrvanta : public QMainWindow {
   std::deque<std::pair<TMachineMessageKind, std::string>> FPendingMessages;
   bool FFlushPosted = false;
   bool FPrintersExist = false;
+  // The host's current printer: the one chosen in C_PrintersList, with the
+  // orientation and paper of the Printer page and of "Setup".
+  std::unique_ptr<QPrinter> FHostPrinter;
+  QFont FPrinterFont;
   bool FInstalledMainThread = false;
 
   std::vector<QAction*> FActions;
@@ -460,6 +520,7 @@ class TMainOrvanta : public QMainWindow {
   std::string FDiskDialogFolder;
   std::string FInputFileFolder;
   std::string FOutputFileFolder;
+  std::string FPrintFileFolder;
 };
 
 template <class TWork>

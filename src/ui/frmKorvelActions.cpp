@@ -102,10 +102,6 @@ void TMainOrvanta::CreateActions() {
     Target->setCheckable(true);
     Target->setProperty("AutoCheck", true);
   };
-  // A dialog of another part of the program: enabled once that part is there.
-  const auto EnabledWhenSet = [this](QAction* Target, const auto& Hook) {
-    SetActionUpdate(Target, [Target, &Hook] { Target->setEnabled(static_cast<bool>(Hook)); });
-  };
 
   // View
   Action = NewAction(HexMemoryDisplayAct, "HexMemoryDisplayAct", "View", "Hex Memory Display",
@@ -135,10 +131,8 @@ void TMainOrvanta::CreateActions() {
   Execute(Action, &TMainOrvanta::SetTttyFontExecute);
   Action = NewAction(TTYDisplaySettingsAct, "TTYDisplaySettingsAct", "View", "TTY Display Settings");
   Execute(Action, &TMainOrvanta::TTYDisplaySettingsActExecute);
-  EnabledWhenSet(Action, OnEditTtyDisplaySettings);
   Action = NewAction(TTYMapKeysAct, "TTYMapKeysAct", "View", "Map TTY Keys");
   Execute(Action, &TMainOrvanta::TTYMapKeysActExecute);
-  EnabledWhenSet(Action, OnMapTtyKeys);
 
   // CPM
   Action = NewAction(CPMSelectImageNameAct, "CPMSelectImageNameAct", "CPM", "Set CPM Hex File");
@@ -253,14 +247,23 @@ void TMainOrvanta::CreateActions() {
   Execute(Action, &TMainOrvanta::EnableOutputFileActExecute);
   Update(Action, &TMainOrvanta::EnableOutputFileActUpdate);
 
-  // Printer: the printer page brings them to life.
-  NewAction(PrinterSetupAct, "PrinterSetupAct", "Printer", "Setup")->setEnabled(false);
-  NewAction(PrinterFontAct, "PrinterFontAct", "Printer", "Font")->setEnabled(false);
+  // Printer
+  Action = NewAction(PrinterSetupAct, "PrinterSetupAct", "Printer", "Setup");
+  Execute(Action, &TMainOrvanta::PrinterSetupActExecute);
+  Update(Action, &TMainOrvanta::PrinterSetupActUpdate);
+  Action = NewAction(PrinterFontAct, "PrinterFontAct", "Printer", "Font");
+  Execute(Action, &TMainOrvanta::PrinterFontActExecute);
+  Update(Action, &TMainOrvanta::PrinterFontActUpdate);
   Action = NewAction(PrinterEnableAct, "PrinterEnableAct", "Printer", "Enable");
   AutoCheck(Action);
-  Action->setEnabled(false);
-  NewAction(PrinterAbortAct, "PrinterAbortAct", "Printer", "Abort")->setEnabled(false);
-  NewAction(PrinterEjectAct, "PrinterEjectAct", "Printer", "Eject")->setEnabled(false);
+  Execute(Action, &TMainOrvanta::PrinterEnableActExecute);
+  Update(Action, &TMainOrvanta::PrinterEnableActUpdate);
+  Action = NewAction(PrinterAbortAct, "PrinterAbortAct", "Printer", "Abort");
+  Execute(Action, &TMainOrvanta::PrinterAbortActExecute);
+  SetActionUpdate(Action, [this] { PrinterJobActUpdate(PrinterAbortAct); });
+  Action = NewAction(PrinterEjectAct, "PrinterEjectAct", "Printer", "Eject");
+  Execute(Action, &TMainOrvanta::PrinterEjectActExecute);
+  SetActionUpdate(Action, [this] { PrinterJobActUpdate(PrinterEjectAct); });
 
   // File: closes the window; on no menu and disabled, as designed.
   Action = NewAction(ShutdownAct, "ShutdownAct", "File", "Close Program");

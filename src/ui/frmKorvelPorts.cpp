@@ -1,20 +1,17 @@
 // The Ports page at work: the machine's fields follow its controls, COM1 and
 // COM2 open and close from their pages, the device lists map the CP/M devices,
-// and the reader and punch files open and close. Also the host's printer list.
+// and the reader and punch files open and close.
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPageLayout>
-#include <QPrinter>
-#include <QPrinterInfo>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <filesystem>
 
-#include "MainRadioGroup.h"
+#include "SelectComPortDlg.h"
 #include "frmKorvel.h"
 
 namespace {
@@ -64,10 +61,6 @@ void TMainOrvanta::KeepMachineInStep() {
   Follow(C_Com1TCPPort, &TMachine::Com1TcpPort);
   connect(C_Com1SelectBtn, &QPushButton::clicked, this, [this] { Guarded([this] { C_Com1SelectBtnClick(); }); });
   connect(C_Com2SelectBtn, &QPushButton::clicked, this, [this] { Guarded([this] { C_Com2SelectBtnClick(); }); });
-
-  // Printer page: the system manager names the selected printer.
-  connect(C_PrintersList, &QComboBox::currentIndexChanged, this,
-          [this] { FMachine->SelectedPrinterName = C_PrintersList->currentText().toStdString(); });
 
   // Input and output files.
   Follow(C_InputFileNameEdit, &TMachine::InputFileName);
@@ -135,7 +128,7 @@ void TMainOrvanta::EnableComControls(int Port) {
                            static_cast<QWidget*>(First ? C_Com12StopBitsBtn : C_Com22StopBitsBtn),
                            static_cast<QWidget*>(First ? C_Com1HandShake : C_Com2HandShake)})
     Control->setEnabled(Off);
-  (First ? C_Com1SelectBtn : C_Com2SelectBtn)->setEnabled(Off && static_cast<bool>(OnSelectComPort));
+  (First ? C_Com1SelectBtn : C_Com2SelectBtn)->setEnabled(Off);
   if (First) {
     C_Com1TCPPort->setEnabled(Off);
     C_UseTCPasCom1->setEnabled(Off);
@@ -172,13 +165,15 @@ void TMainOrvanta::C_Com1SelectBtnClick() { SelectComPort(1); }
 void TMainOrvanta::C_Com2SelectBtnClick() { SelectComPort(2); }
 
 void TMainOrvanta::SelectComPort(int Port) {
-  if (!OnSelectComPort) return;
   QSpinBox* Number = Port == 1 ? C_Com1PortNumber : C_Com2PortNumber;
-  const std::string Chosen = OnSelectComPort("COM" + std::to_string(Number->value()));
-  // "COM3" gives 3; the port opens with it at its next activation.
+  SelectComPortDlg->PresetPort = QStringLiteral("COM%1").arg(Number->value());
+  if (!FDialogs->ExecDialog(this, *SelectComPortDlg)) return;
+  const QString Chosen = SelectComPortDlg->GetSelectedPort();
+  // "COM3" gives 3; the port opens with it at its next activation. A device
+  // that no COM number reaches has no number to give.
   if (Chosen.size() <= 3) return;
   bool Valid = false;
-  const int Value = QString::fromStdString(Chosen.substr(3)).toInt(&Valid);
+  const int Value = Chosen.mid(3).toInt(&Valid);
   if (Valid && Value >= Number->minimum() && Value <= Number->maximum()) Number->setValue(Value);
 }
 
@@ -272,22 +267,4 @@ void TMainOrvanta::OutputFileBrowseBtnClick() {
   if (!File) return;
   FOutputFileFolder = FolderOf(*File);
   C_OutputFileNameEdit->setText(QString::fromStdString(*File));
-}
-
-// ---------------------------------------------------------------- printers
-
-void TMainOrvanta::FillPrintersList() {
-  C_PrintersList->clear();
-  const QStringList Names = QPrinterInfo::availablePrinterNames();
-  FPrintersExist = !Names.isEmpty();
-  SetupPrinterBtn->setEnabled(FPrintersExist && PrinterSetupAct->isEnabled());
-  C_PrintOrientaion->setEnabled(FPrintersExist);
-  C_PrintersList->setEnabled(FPrintersExist);
-  if (!FPrintersExist) return;
-  C_PrintersList->addItems(Names);
-  const QPrinterInfo Current = QPrinterInfo::defaultPrinter();
-  const int Index = Current.isNull() ? 0 : static_cast<int>(Names.indexOf(Current.printerName()));
-  C_PrintersList->setCurrentIndex(Index < 0 ? 0 : Index);
-  const QPrinter Printer(Current.isNull() ? QPrinterInfo::printerInfo(Names.constFirst()) : Current);
-  C_PrintOrientaion->SetItemIndex(Printer.pageLayout().orientation() == QPageLayout::Landscape ? 1 : 0);
 }

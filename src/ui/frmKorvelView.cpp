@@ -4,7 +4,9 @@
 
 #include "AdTerminal.h"
 #include "AdVT100Emulator.h"
+#include "MapKeys.h"
 #include "SimpleTerminal.h"
+#include "TTYDisplaySettingsDlg.h"
 #include "frmKorvel.h"
 
 // ---------------------------------------------------------------- CRT page
@@ -62,16 +64,20 @@ void TMainOrvanta::SetTttyFontExecute() {
 }
 
 void TMainOrvanta::TTYDisplaySettingsActExecute() {
-  if (!OnEditTtyDisplaySettings) return;
   QColor Background;
   QColor Text;
   int Rows = 0;
   GetTtyDisplaySettings(Background, Text, Rows);
-  if (OnEditTtyDisplaySettings(Background, Text, Rows)) SetTtyDisplaySettings(Background, Text, Rows);
+  TTYDisplaySettingsDlg->SetSettings(Background, Text, Rows);
+  // Only "Update" applies what the dialog shows.
+  if (!FDialogs->ExecDialog(this, *TTYDisplaySettingsDlg)) return;
+  TTYDisplaySettingsDlg->GetSettings(Background, Text, Rows);
+  SetTtyDisplaySettings(Background, Text, Rows);
 }
 
 void TMainOrvanta::TTYMapKeysActExecute() {
-  if (OnMapTtyKeys) OnMapTtyKeys();
+  // The dialog edits the map the TTY page asks, and writes its file as it closes.
+  FDialogs->ExecDialog(this, *MapTermKeys);
 }
 
 void TMainOrvanta::SetTtyDisplaySettings(const QColor& Background, const QColor& Text, int Rows) {

@@ -151,8 +151,10 @@ TEST(MainWindowActionsTest, EveryActionMenuAndToolBarIsThereInItsOrder) {
   for (QAction* Action : Window.EjectDriveAct) EXPECT_FALSE(Action->isEnabled());
   EXPECT_FALSE(Window.ShutdownAct->isEnabled());
   EXPECT_FALSE(Window.DM_SelectDiskFileAct->isEnabled());
-  EXPECT_FALSE(Window.PrinterEnableAct->isEnabled());
-  EXPECT_FALSE(Window.TTYDisplaySettingsAct->isEnabled()) << "no dialog yet";
+  EXPECT_EQ(Window.PrinterEnableAct->isEnabled(), Window.PrintersExist()) << "a printer or a PDF file to print to";
+  EXPECT_FALSE(Window.PrinterAbortAct->isEnabled());
+  EXPECT_TRUE(Window.TTYDisplaySettingsAct->isEnabled());
+  EXPECT_TRUE(Window.TTYMapKeysAct->isEnabled());
 
   // The main menu.
   const QList<QAction*> Menus = Window.menuBar()->actions();

@@ -6,12 +6,15 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QDialog>
 #include <QTest>
 #include <cctype>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -35,10 +38,19 @@ class TScriptedDialogs final : public IMainDialogs {
   std::deque<std::optional<std::string>> FileAnswers;
   std::deque<std::optional<QFont>> FontAnswers;
   std::deque<std::optional<std::string>> TextAnswers;
+  // The window's own dialogs: each is opened (not run), handed to the next of
+  // these to be worked through its controls, and cancelled when the answer
+  // leaves it open (or when there is no answer).
+  std::deque<std::function<void(QDialog& Dialog)>> DialogAnswers;
+  // Questions: true takes the first answer. Without an answer, the first.
+  std::deque<bool> AskAnswers;
   // What was asked and shown.
   std::vector<TMainFileRequest> FileRequests;
   std::vector<std::string> TextPrompts;
   std::vector<std::pair<TMachineMessageKind, std::string>> Messages;
+  std::vector<std::string> DialogTitles;
+  std::vector<std::string> Questions;  // text, then "|" and the two answers
+  int FixedPitchFontRequests = 0;
 
   std::optional<std::string> OpenFileName(QWidget*, const TMainFileRequest& Request) override { return File(Request); }
   std::optional<std::string> SaveFileName(QWidget*, const TMainFileRequest& Request) override { return File(Request); }
@@ -50,6 +62,30 @@ class TScriptedDialogs final : public IMainDialogs {
   }
   void ShowMessage(QWidget*, TMachineMessageKind Kind, const std::string& Text) override {
     Messages.emplace_back(Kind, Text);
+  }
+  std::optional<QFont> ChooseFixedPitchFont(QWidget*, const QFont&) override {
+    ++FixedPitchFontRequests;
+    return Next(FontAnswers);
+  }
+  bool ExecDialog(QWidget*, QDialog& Dialog) override {
+    DialogTitles.push_back(Dialog.windowTitle().toStdString());
+    Dialog.open();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(&Dialog));
+    if (!DialogAnswers.empty()) {
+      const std::function<void(QDialog&)> Answer = std::move(DialogAnswers.front());
+      DialogAnswers.pop_front();
+      Answer(Dialog);
+    }
+    if (Dialog.isVisible()) Dialog.reject();
+    return !Dialog.isVisible() && Dialog.result() == QDialog::Accepted;
+  }
+  bool Ask(QWidget*, TMachineMessageKind, const std::string& Text, const std::string& AcceptText,
+           const std::string& RejectText) override {
+    Questions.push_back(Text + "|" + AcceptText + "|" + RejectText);
+    if (AskAnswers.empty()) return true;
+    const bool Answer = AskAnswers.front();
+    AskAnswers.pop_front();
+    return Answer;
   }
 
  private:
@@ -91,6 +127,15 @@ class TMainWindowRig {
     EXPECT_TRUE(QTest::qWaitForWindowExposed(Window.get()));
     Settle();
   }
+  // The program closed (its settings saved) and started again on the same
+  // work folder.
+  void Restart() {
+    EXPECT_TRUE(Window->close());
+    Window.reset();
+    Window = std::make_unique<TMainOrvanta>(&Dialogs);
+    Show();
+  }
+  std::filesystem::path SettingsFile() const { return WorkFolder() / (Window->ProgramName() + ".config"); }
   static void Settle(int Rounds = 3) {
     for (int Round = 0; Round < Rounds; ++Round) {
       ProcessEvents();
@@ -149,6 +194,11 @@ class TMainWindowRig {
   TScriptedDialogs Dialogs;
   std::unique_ptr<TMainOrvanta> Window;
 };
+
+// A click on the box of a check box or radio button (its middle may lie beyond its text).
+inline void ClickBox(QAbstractButton* Button) {
+  QTest::mouseClick(Button, Qt::LeftButton, Qt::NoModifier, QPoint(6, Button->height() / 2));
+}
 
 // Pixels of Image inside Area whose colour is near Colour.
 inline int CountPixels(const QImage& Image, const QRect& Area, QColor Colour) {
