@@ -34,7 +34,9 @@
 //      the output-buffer kinds). The high word of LParam is always Handle().
 //      Data available comes once for each arrival that leaves at least the
 //      length trigger's count in the ring; bytes left unread are offered again
-//      with the next arrival. A data match comes at the pattern's last byte,
+//      with the next arrival, and bytes that came while no handler was there
+//      are offered within 50 ms of one being registered (or dispatch forced).
+//      A data match comes at the pattern's last byte,
 //      after a data-available message for the bytes before the pattern.
 //      OpenPort clears the triggers; SaveTriggers and RestoreTriggers carry
 //      them across a close and a reopen.
@@ -569,6 +571,8 @@ class TApdBaseDispatcher {
   bool CallOnMainThread(std::function<void()> Work, int TimeoutMs);
   void CancelMainThreadCalls();
   void UpdateHandlerFlagsLocked(int32_t Mode);
+  // Whether a delivery now would reach any handler; with the data lock held.
+  bool AnyReceiverLocked() const;
   void DeregisterHandler(THandlerRecord::TKind Kind, int32_t Id, TApdMessageWindow* Window);
   void ResetStatusTriggersLocked();
   void NoteArmedStatusKinds();

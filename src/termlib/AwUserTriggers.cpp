@@ -114,6 +114,16 @@ void TApdBaseDispatcher::UpdateHandlerFlagsLocked(int32_t Mode) {
   }
 }
 
+bool TApdBaseDispatcher::AnyReceiverLocked() const {
+  // What SendEvent would deliver to: a lone window only while dispatch is forced.
+  auto live = [](const std::vector<THandlerPtr>& list) {
+    return std::count_if(list.begin(), list.end(), [](const THandlerPtr& record) { return !record->Removed; });
+  };
+  if (!FHandlersPresent) return false;
+  const auto windows = live(FWindowHandlers);
+  return live(FEventHandlers) > 0 || live(FProcHandlers) > 0 || (windows > 0 && (windows >= 2 || FForcedDispatch));
+}
+
 // ---------------------------------------------------------------------------
 // Triggers
 
@@ -333,7 +343,7 @@ bool TApdBaseDispatcher::DataTriggerCheck() {
         if (!matched) continue;
         const uint64_t upTo = position + 1 - tail;
         const uint32_t count = static_cast<uint32_t>(upTo > longest ? upTo - longest : 0);
-        if (FLengthTrigger != 0 && FLastLengthPos != position + 1 && count >= FLengthTrigger) {
+        if (FLengthTrigger != 0 && AnyReceiverLocked() && FLastLengthPos != position + 1 && count >= FLengthTrigger) {
           AddDispatchEntry(DlTrigger, DlsAvail, 0, nullptr, count);
           events.push_back({ApwTriggerAvail, count, 0});
           FLastLengthPos = position + 1;
@@ -349,8 +359,10 @@ bool TApdBaseDispatcher::DataTriggerCheck() {
       FDataScanPos = head;
     }
     if (!matched) {
+      // Bytes that came while nobody listened are offered once somebody does: a
+      // full ring brings no further arrival to offer them with.
       const uint32_t count = static_cast<uint32_t>(head - tail);
-      if (FLengthTrigger != 0 && count >= FLengthTrigger && FLastLengthPos != head) {
+      if (FLengthTrigger != 0 && AnyReceiverLocked() && count >= FLengthTrigger && FLastLengthPos != head) {
         AddDispatchEntry(DlTrigger, DlsAvail, 0, nullptr, count);
         events.push_back({ApwTriggerAvail, count, 0});
         FLastLengthPos = head;

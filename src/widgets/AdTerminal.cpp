@@ -6,16 +6,23 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QScrollBar>
+#include <QSocketNotifier>
 #include <QStyleHints>
+#include <QThread>
 #include <algorithm>
 #include <climits>
+#include <deque>
+#include <mutex>
 
 #include "AdKeyTable.h"
+#include "AdPort.h"
 #include "AdTTYEmulator.h"
 #include "AdTerminalPainter.h"
 #include "AdVT100Emulator.h"
 #include "EmulatorError.h"
+#include "WakeEvent.h"
 
 namespace {
 
@@ -30,6 +37,64 @@ class TDrainEvent : public QEvent {
   explicit TDrainEvent(TAdCharSource Source) : QEvent(DrainEventType()), Source(Source) {}
   TAdCharSource Source;
 };
+
+// The posted request to open the linked port and take its data.
+QEvent::Type PortOpenEventType() {
+  static const auto Type = static_cast<QEvent::Type>(QEvent::registerEventType());
+  return Type;
+}
+
+// Hands a port's events to the thread of the Qt event loop, for a port that was given
+// no event thread of its own. The work waits in a queue of its own and a wake-up
+// descriptor that the event loop watches tells the loop to run it: nothing of Qt's
+// crosses threads, and the hand-over is a plain mutex that race checkers see.
+class TQtEventThread final : public IMainThread {
+ public:
+  // Created on the thread that runs the event loop.
+  TQtEventThread() { Watch(); }
+
+  void Post(std::function<void()> Work) override {
+    {
+      std::lock_guard<std::mutex> Guard(FLock);
+      FQueue.push_back(std::move(Work));
+    }
+    FWake.Signal();
+  }
+
+ private:
+  void Watch() {
+    // The watcher goes with the application that owns it.
+    QCoreApplication* Application = QCoreApplication::instance();
+    if (Application == nullptr || FWatcher != nullptr) return;
+    FWatcher = new QSocketNotifier(FWake.Handle(), QSocketNotifier::Read, Application);
+    QObject::connect(FWatcher.data(), &QSocketNotifier::activated, FWatcher.data(), [this] { RunPosted(); });
+  }
+  void RunPosted() {
+    FWake.Reset();
+    // One at a time, in order, even when a piece of work runs a nested event loop.
+    for (;;) {
+      std::function<void()> Work;
+      {
+        std::lock_guard<std::mutex> Guard(FLock);
+        if (FQueue.empty()) return;
+        Work = std::move(FQueue.front());
+        FQueue.pop_front();
+      }
+      Work();
+    }
+  }
+
+  TWakeEvent FWake;
+  QPointer<QSocketNotifier> FWatcher;
+  std::mutex FLock;
+  std::deque<std::function<void()>> FQueue;
+};
+
+IMainThread& QtEventThread() {
+  // Kept for the life of the program: ports may hold it until their end.
+  static TQtEventThread* Thread = new TQtEventThread;
+  return *Thread;
+}
 
 QColor ToQColor(TAdColor Color) {
   return QColor(static_cast<int>(Color & 0xFF), static_cast<int>((Color >> 8) & 0xFF), static_cast<int>((Color >> 16) & 0xFF));
@@ -52,6 +117,34 @@ int DoubleWidthFirstShown(int OriginCol) { return (OriginCol - 1) / 2 + 1; }
 int DoubleWidthShift(int OriginCol) { return OriginCol % 2 == 0 ? -1 : 0; }
 
 }  // namespace
+
+// The terminal as a user of its port: told when the port opens and closes.
+class TAdCustomTerminal::TPortWindow final : public TApdMessageWindow {
+ public:
+  explicit TPortWindow(TAdCustomTerminal& Terminal) : FTerminal(Terminal) {}
+  void WindowProc(uint32_t Msg, uint32_t, uint32_t) override { FTerminal.PortMessage(Msg); }
+
+ private:
+  TAdCustomTerminal& FTerminal;
+};
+
+// The terminal's entry in the process-wide list of port links.
+class TAdCustomTerminal::TPortLink final : public TApdComPortClient {
+ public:
+  explicit TPortLink(TAdCustomTerminal& Terminal) : FTerminal(Terminal) {}
+  void ComPortRemoved(TApdCustomComPort& Port) override { FTerminal.ComPortRemoved(Port); }
+
+ private:
+  TAdCustomTerminal& FTerminal;
+};
+
+// What the data handler registered with the port's dispatcher reaches the terminal
+// through. The handler may run on the dispatch thread; the terminal cuts the link
+// under the lock before it goes.
+struct TAdCustomTerminal::TPortFeed {
+  std::mutex Lock;
+  TAdCustomTerminal* Terminal = nullptr;
+};
 
 // ---------------------------------------------------------------- creation
 
@@ -76,6 +169,12 @@ TAdCustomTerminal::TAdCustomTerminal(QWidget* Parent) : QAbstractScrollArea(Pare
   connect(&FFrameTimer, &QTimer::timeout, this, [this] { Frame(); });
   connect(&FCaretTimer, &QTimer::timeout, this, [this] { CaretTick(); });
   connect(verticalScrollBar(), &QAbstractSlider::actionTriggered, this, [this](int Action) { VerticalAction(Action); });
+  FPortWindow = std::make_unique<TPortWindow>(*this);
+  FPortLink = std::make_unique<TPortLink>(*this);
+  FPortFeed = std::make_shared<TPortFeed>();
+  FPortFeed->Terminal = this;
+  FPortRetryTimer.setSingleShot(true);
+  connect(&FPortRetryTimer, &QTimer::timeout, this, [this] { FlushPortOutput(); });
 
   QFont Font(QStringLiteral("Terminal"));
   Font.setPointSize(9);
@@ -87,6 +186,11 @@ TAdCustomTerminal::TAdCustomTerminal(QWidget* Parent) : QAbstractScrollArea(Pare
 }
 
 TAdCustomTerminal::~TAdCustomTerminal() {
+  SetComPort(nullptr);
+  {
+    std::lock_guard<std::mutex> Guard(FPortFeed->Lock);
+    FPortFeed->Terminal = nullptr;
+  }
   FTimer.stop();
   FFrameTimer.stop();
   FCaretTimer.stop();
@@ -160,17 +264,24 @@ void TAdCustomTerminal::WriteString(std::string_view Text) {
 
 void TAdCustomTerminal::ClearScreen() { FEmulator->ClearScreen(); }
 
-void TAdCustomTerminal::PostDrain() {
-  // One drain takes everything queued so far: one pending request is enough.
-  if (FDrainPosted) return;
-  FDrainPosted = true;
-  QCoreApplication::postEvent(this, new TDrainEvent(csWriteChar));
+void TAdCustomTerminal::PostDrain(TAdCharSource Source) {
+  // One drain takes everything queued so far: one pending request per source is
+  // enough (the first to run takes the bytes of both, as its own).
+  bool& Posted = FDrainPosted[Source & 3];
+  if (Posted) return;
+  Posted = true;
+  QCoreApplication::postEvent(this, new TDrainEvent(Source));
 }
 
 bool TAdCustomTerminal::event(QEvent* Event) {
   if (Event->type() == DrainEventType()) {
-    FDrainPosted = false;
-    DrainQueue(static_cast<TDrainEvent*>(Event)->Source);
+    const TAdCharSource Source = static_cast<TDrainEvent*>(Event)->Source;
+    FDrainPosted[Source & 3] = false;
+    DrainQueue(Source);
+    return true;
+  }
+  if (Event->type() == PortOpenEventType()) {
+    OpenPortNow();
     return true;
   }
   return QAbstractScrollArea::event(Event);
@@ -196,7 +307,7 @@ void TAdCustomTerminal::DrainQueue(TAdCharSource Source) {
   if (!FUseLazyDisplay && FEmulator->NeedsUpdate()) RequestPaintStep();
   FBytesSincePaint = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(FBytesSincePaint) + Count, INT_MAX));
   FDrainScratch = std::move(Batch);
-  if (FQueue.Count() > 0) PostDrain();
+  if (FQueue.Count() > 0) PostDrain(Source);
 }
 
 // ---------------------------------------------------------------- timers
@@ -999,8 +1110,22 @@ void TAdCustomTerminal::CopyToClipboard() {
 
 void TAdCustomTerminal::PasteFromClipboard() {
   const QString Text = QGuiApplication::clipboard()->text();
-  // Without a serial port only the screen can take the text.
-  if (Text.isEmpty() || !FPasteToScreen) return;
+  if (Text.isEmpty()) return;
+  if (FPasteToPort && HasPort()) {
+    // Each line ends as Enter ends it: with one CR.
+    std::string Bytes;
+    Bytes.reserve(static_cast<std::size_t>(Text.size()));
+    for (qsizetype I = 0; I < Text.size(); ++I) {
+      const char16_t C = Text[I].unicode();
+      if (C == u'\n') {
+        if (I == 0 || Text[I - 1] != u'\r') Bytes.push_back('\r');
+      } else if (C <= 0xFF) {
+        Bytes.push_back(static_cast<char>(C));
+      }
+    }
+    PortSend(Bytes);
+  }
+  if (!FPasteToScreen) return;
   std::string Bytes;
   Bytes.reserve(static_cast<std::size_t>(Text.size()) + 16);
   for (qsizetype I = 0; I < Text.size(); ++I) {
@@ -1061,4 +1186,180 @@ void TAdCustomTerminal::AutoScrollSelection() {
   else if (Point.y() > Client.bottom())
     SetOriginRow(FOriginRow + 1);
   if (FMouseSelect) ExtendSelectionTo(CellAt(ClampToGrid(Point)));
+}
+
+// ---------------------------------------------------------------- the serial port
+
+void TAdCustomTerminal::SetComPort(TApdCustomComPort* Value) {
+  if (Value == FComPort) return;
+  if (FComPort != nullptr) {
+    ReleasePortTrigger();
+    FComPort->RemovePortUser(FPortWindow.get());
+    UnlinkComPort(*FPortLink);
+    FPortPending.clear();
+    FPortRetryTimer.stop();
+  }
+  FComPort = Value;
+  if (Value == nullptr) return;
+  LinkComPort(*FPortLink, *Value);
+  // The port's events must reach this thread: a port without an event thread of its
+  // own gets the event loop's.
+  if (Value->GetEventThread() == nullptr) Value->SetEventThread(&QtEventThread());
+  Value->AddPortUser(FPortWindow.get());
+  if (FActive) PostPortOpen();
+}
+
+void TAdCustomTerminal::SetActive(bool Value) {
+  if (Value == FActive) return;
+  FActive = Value;
+  if (FComPort == nullptr) return;
+  if (Value)
+    PostPortOpen();
+  else
+    ReleasePortTrigger();
+}
+
+void TAdCustomTerminal::ComPortRemoved(TApdCustomComPort& Port) {
+  if (&Port != FComPort) return;
+  // The port has closed already (this terminal heard it as a user) and drops the
+  // link itself; what is left here only refers to it.
+  FTriggerDispatcher = nullptr;
+  FTriggerHandler = 0;
+  FComPort = nullptr;
+  FActive = false;
+  FPortPending.clear();
+  FPortRetryTimer.stop();
+}
+
+void TAdCustomTerminal::PostPortOpen() {
+  if (FPortOpenPosted) return;
+  FPortOpenPosted = true;
+  QCoreApplication::postEvent(this, new QEvent(PortOpenEventType()));
+}
+
+void TAdCustomTerminal::OpenPortNow() {
+  FPortOpenPosted = false;
+  if (FComPort == nullptr || !FActive) return;
+  try {
+    // Reading the dispatcher opens a closed port when its AutoOpen is on.
+    FComPort->GetDispatcher();
+  } catch (const std::exception& Error) {
+    ReportPortError(Error.what());
+    return;
+  }
+  ArmPortTrigger();
+}
+
+void TAdCustomTerminal::PortMessage(uint32_t Msg) {
+  switch (Msg) {
+    case ApwPortOpen: ArmPortTrigger(); break;
+    case ApwClosePending:
+    case ApwPortClose:
+      ReleasePortTrigger();
+      FPortPending.clear();
+      FPortRetryTimer.stop();
+      break;
+    default: break;
+  }
+}
+
+void TAdCustomTerminal::ArmPortTrigger() {
+  if (FComPort == nullptr || !FActive || FTriggerDispatcher != nullptr || FComPort->GetState() != psOpen) return;
+  TApdBaseDispatcher* Dispatcher = FComPort->CurrentDispatcher();
+  if (Dispatcher == nullptr) return;
+  // The terminal wants every arrival.
+  if (FComPort->GetLengthTrigger() == 0) FComPort->SetLengthTrigger(1);
+  // A synchronised handler runs on the port's event thread, which is this one
+  // unless the port was opened without one; then the bytes are handed over.
+  FTriggerHandler = Dispatcher->RegisterEventHandler(
+      [Feed = FPortFeed, Dispatcher](uint32_t Msg, uint32_t Param, uint32_t) {
+        if (Msg != ApwTriggerAvail && Msg != ApwTriggerData) return;
+        std::lock_guard<std::mutex> Guard(Feed->Lock);
+        TAdCustomTerminal* Terminal = Feed->Terminal;
+        if (Terminal == nullptr) return;
+        // Data available offers its count; a match offers whatever this handler sees.
+        const uint32_t Count = Msg == ApwTriggerAvail ? Param : Dispatcher->InputUsed();
+        if (Count == 0) return;
+        std::vector<uint8_t> Bytes(Count);
+        if (Dispatcher->GetBlock(Bytes.data(), Count) != static_cast<int32_t>(Count)) return;
+        if (QThread::currentThread() == Terminal->thread()) {
+          Terminal->PortDataArrived(Bytes.data(), Bytes.size());
+          return;
+        }
+        QMetaObject::invokeMethod(
+            Terminal, [Terminal, Bytes = std::move(Bytes)] { Terminal->PortDataArrived(Bytes.data(), Bytes.size()); },
+            Qt::QueuedConnection);
+      },
+      true);
+  FTriggerDispatcher = Dispatcher;
+  // What came before the terminal listened is shown too.
+  if (const uint32_t Waiting = Dispatcher->InputUsed(); Waiting > 0) {
+    std::vector<uint8_t> Bytes(Waiting);
+    if (Dispatcher->GetBlock(Bytes.data(), Waiting) == static_cast<int32_t>(Waiting))
+      PortDataArrived(Bytes.data(), Bytes.size());
+  }
+}
+
+void TAdCustomTerminal::ReleasePortTrigger() {
+  // Only a dispatcher the port still has is told: one it let go of is gone.
+  if (FTriggerDispatcher != nullptr && FComPort != nullptr && FComPort->CurrentDispatcher() == FTriggerDispatcher)
+    FTriggerDispatcher->DeregisterEventHandler(FTriggerHandler);
+  FTriggerDispatcher = nullptr;
+  FTriggerHandler = 0;
+}
+
+void TAdCustomTerminal::PortDataArrived(const uint8_t* Data, std::size_t Count) {
+  if (Count == 0) return;
+  FQueue.Put(Data, Count);
+  PostDrain(csPort);
+}
+
+bool TAdCustomTerminal::HasPort() const {
+  return FComPort != nullptr && FComPort->GetState() == psOpen &&
+         ComPortTerminalLink(*FComPort) == FPortLink.get();
+}
+
+void TAdCustomTerminal::PortSend(const std::string& Data) {
+  if (Data.empty() || !HasPort()) return;
+  FPortPending += Data;
+  FlushPortOutput();
+}
+
+void TAdCustomTerminal::FlushPortOutput() {
+  FPortRetryTimer.stop();
+  if (FPortPending.empty()) return;
+  TApdBaseDispatcher* Dispatcher = HasPort() ? FComPort->CurrentDispatcher() : nullptr;
+  if (Dispatcher == nullptr) {
+    FPortPending.clear();
+    return;
+  }
+  // As much as the transmit buffer takes now; the rest waits for room. A device that
+  // refuses output is asked anyway, so that its refusal is reported.
+  const std::size_t Count = Dispatcher->OutputError() != 0
+                                ? FPortPending.size()
+                                : std::min<std::size_t>(Dispatcher->OutputFree(), FPortPending.size());
+  if (Count > 0) {
+    try {
+      FComPort->PutString(FPortPending.substr(0, Count));
+    } catch (const std::exception& Error) {
+      FPortPending.clear();
+      ReportPortError(Error.what());
+      return;
+    }
+    FPortPending.erase(0, Count);
+  }
+  if (!FPortPending.empty()) FPortRetryTimer.start(PortRetryInterval);
+}
+
+TAdPortSettings TAdCustomTerminal::GetPortSettings() const {
+  TAdPortSettings Settings;
+  if (FComPort == nullptr) return Settings;
+  Settings.BaudRate = static_cast<int>(FComPort->GetBaud());
+  Settings.Parity = static_cast<TAdParity>(std::min<uint8_t>(FComPort->GetParity(), apSpace));
+  Settings.DataBits = FComPort->GetDataBits();
+  return Settings;
+}
+
+void TAdCustomTerminal::ReportPortError(const std::string& Message) {
+  if (OnPortError) OnPortError(*this, Message);
 }

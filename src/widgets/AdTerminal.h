@@ -7,9 +7,11 @@
 // capture file, a view with scroll bars over the buffer and its scroll-back, mouse
 // selection, copy and paste.
 //
-// The control links no serial port: everything the port would do (replies, keys and
-// pasted text to the port, the port's data notifications) stays out until a port
-// component exists to link.
+// A COM port component may be linked (SetComPort): the terminal then takes what the
+// port receives (source csPort), sends typed keys, the emulator's replies and, with
+// PasteToPort, pasted text to the port, and follows the port as it opens and closes.
+// While Active the terminal opens the port as soon as the event loop runs (when the
+// port's AutoOpen allows) and takes its data; inactive it leaves the data alone.
 #pragma once
 
 #include <QAbstractScrollArea>
@@ -32,6 +34,8 @@
 #include "OoMisc.h"
 
 class TAdTTYEmulator;
+class TApdBaseDispatcher;
+class TApdCustomComPort;
 
 enum TAdCaptureMode : uint8_t { cmOff, cmOn, cmAppend };
 enum TAdBorderStyle : uint8_t { bsNone, bsSingle };
@@ -42,12 +46,15 @@ class TAdCustomTerminal : public QAbstractScrollArea, public TAdTerminalHost, pu
  public:
   using TAdKeyboardDataEvent = std::function<void(TAdTerminalEmulator& Sender, uint8_t Data)>;
   using TAdTerminalCursorMovedEvent = std::function<void(TAdCustomTerminal& aSender, int aRow, int aCol)>;
+  using TAdPortErrorEvent = std::function<void(TAdCustomTerminal& Sender, const std::string& Message)>;
 
   // The capture file used when capture starts without a name (in the current folder).
   static constexpr const char* DefaultCaptureFile = "korvel.cap";
   static constexpr int TimerInterval = 100;
   // Changed cells are repainted at most once per frame of this many milliseconds.
   static constexpr int FrameInterval = 16;
+  // How often bytes for the port that did not fit its transmit buffer are offered again.
+  static constexpr int PortRetryInterval = 10;
 
   explicit TAdCustomTerminal(QWidget* Parent = nullptr);
   ~TAdCustomTerminal() override;
@@ -67,7 +74,9 @@ class TAdCustomTerminal : public QAbstractScrollArea, public TAdTerminalHost, pu
 
   // ---- properties
   bool GetActive() const { return FActive; }
-  void SetActive(bool Value) { FActive = Value; }  // without a port only remembered
+  // With a port: on opens it (as the port's AutoOpen allows) and takes its data, off
+  // leaves its data alone. Without a port only remembered.
+  void SetActive(bool Value);
   bool GetAutoCopy() const { return FAutoCopy; }
   void SetAutoCopy(bool Value) { FAutoCopy = Value; }
   bool GetAutoScrollback() const { return FAutoScrollback; }
@@ -152,13 +161,21 @@ class TAdCustomTerminal : public QAbstractScrollArea, public TAdTerminalHost, pu
   // trailing blanks; only cells that exist in the buffer are read.
   QString GetSelectedText() const;
   void CopyToClipboard();
-  // Writes the clipboard's text to the screen when PasteToScreen is on.
+  // Writes the clipboard's text to the screen when PasteToScreen is on, and sends it to
+  // the port (each line ending as one CR, as Enter types it) when PasteToPort is on.
   void PasteFromClipboard();
   // Ends selecting and unmarks the selection.
   void CancelMode();
 
+  // ---- the serial port (not owned). The link is dropped when either side goes away;
+  // removing the port also turns Active off.
+  TApdCustomComPort* GetComPort() const { return FComPort; }
+  void SetComPort(TApdCustomComPort* Value);
+
   TAdKeyboardDataEvent OnKeyboardData;
   TAdTerminalCursorMovedEvent OnCursorMoved;
+  // The port refused to open or to take bytes (the message as the port raised it).
+  TAdPortErrorEvent OnPortError;
 
   QSize sizeHint() const override;
 
@@ -176,6 +193,11 @@ class TAdCustomTerminal : public QAbstractScrollArea, public TAdTerminalHost, pu
   void RestoreNumLock() override {}
   TAdViewGeometry GetViewGeometry() const override;
   void PaintRun(const TAdPaintRun& Run) override;
+  // The port is linked, open and answers to this terminal (the one linked to it last).
+  bool HasPort() const override;
+  // Queued behind what the port could not take yet; never raises.
+  void PortSend(const std::string& Data) override;
+  TAdPortSettings GetPortSettings() const override;
 
  protected:
   bool event(QEvent* Event) override;
@@ -199,11 +221,26 @@ class TAdCustomTerminal : public QAbstractScrollArea, public TAdTerminalHost, pu
     auto operator<=>(const TCell&) const = default;
   };
 
+  class TPortWindow;
+  class TPortLink;
+  struct TPortFeed;
+
   TAdTerminalBuffer& Buffer() const { return FEmulator->GetBuffer(); }
   void AttachEmulator(TAdTerminalEmulator& Emulator);
   void DetachEmulator(TAdTerminalEmulator& Emulator);
-  void PostDrain();
+  void PostDrain(TAdCharSource Source = csWriteChar);
   void DrainQueue(TAdCharSource Source);
+
+  // The port.
+  void ComPortRemoved(TApdCustomComPort& Port);
+  void PortMessage(uint32_t Msg);
+  void PostPortOpen();
+  void OpenPortNow();
+  void ArmPortTrigger();
+  void ReleasePortTrigger();
+  void PortDataArrived(const uint8_t* Data, std::size_t Count);
+  void FlushPortOutput();
+  void ReportPortError(const std::string& Message);
   void TimerTick();
   void CaretTick();
 
@@ -252,7 +289,7 @@ class TAdCustomTerminal : public QAbstractScrollArea, public TAdTerminalHost, pu
   // Bytes and emulators.
   TaaByteQueue FQueue;
   std::vector<uint8_t> FDrainScratch;
-  bool FDrainPosted = false;
+  bool FDrainPosted[4] = {false, false, false, false};  // by source
   std::unique_ptr<TAdTTYEmulator> FDefaultEmulator;
   TAdTerminalEmulator* FEmulator = nullptr;
   // The emulator's own scroll hook, called before the selection follows the rows.
@@ -284,6 +321,18 @@ class TAdCustomTerminal : public QAbstractScrollArea, public TAdTerminalHost, pu
   QColor FFontColor{0xC0, 0xC0, 0xC0};
   int FExtraHorzSpacing = 0;
   int FExtraVertSpacing = 0;
+
+  // The port: the link, its user window, the data handler registered with its
+  // dispatcher, and bytes waiting for room in its transmit buffer.
+  TApdCustomComPort* FComPort = nullptr;
+  std::unique_ptr<TPortWindow> FPortWindow;
+  std::unique_ptr<TPortLink> FPortLink;
+  std::shared_ptr<TPortFeed> FPortFeed;
+  TApdBaseDispatcher* FTriggerDispatcher = nullptr;
+  int32_t FTriggerHandler = 0;
+  bool FPortOpenPosted = false;
+  std::string FPortPending;
+  QTimer FPortRetryTimer;
 
   // Timers: blinking, lazy display and selection scrolling every 100 ms.
   QTimer FTimer;
