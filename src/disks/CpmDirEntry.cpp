@@ -118,3 +118,55 @@ bool SameCpmName(const std::string& a, const std::string& b) {
   return a.size() == b.size() &&
          std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return UpperAscii(x) == UpperAscii(y); });
 }
+
+namespace {
+
+bool CpmNameCharacter(unsigned char c) {
+  static const std::string forbidden = "*?.:;<>=,[]|";
+  return c > ' ' && c < 0x7F && forbidden.find(static_cast<char>(c)) == std::string::npos;
+}
+
+// The characters of a host name part as CP/M can hold them: a UTF-8 sequence
+// (a lead byte and its continuation bytes) becomes one "_", as do the other
+// characters CP/M names can not hold.
+std::string CpmNamePart(const std::string& text, size_t length) {
+  std::string part;
+  for (size_t i = 0; i < text.size() && part.size() < length; ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if ((c & 0xC0) == 0x80) continue;
+    part += CpmNameCharacter(c) ? UpperAscii(static_cast<char>(c)) : '_';
+  }
+  return part;
+}
+
+}  // namespace
+
+std::string HostToCpmFileName(const std::string& hostName) {
+  const auto slash = hostName.rfind('/');
+  std::string base = slash == std::string::npos ? hostName : hostName.substr(slash + 1);
+  const auto first = base.find_first_not_of('.');
+  base.erase(0, first == std::string::npos ? base.size() : first);
+  std::string type;
+  const auto dot = base.rfind('.');
+  if (dot != std::string::npos) {
+    type = base.substr(dot + 1);
+    base.erase(dot);
+  }
+  const std::string name = CpmNamePart(base, 8);
+  if (name.empty()) return {};
+  const std::string extension = CpmNamePart(type, 3);
+  return extension.empty() ? name : name + "." + extension;
+}
+
+std::string CpmToHostFileName(const std::string& cpmName) {
+  std::string host;
+  for (const char c : cpmName) {
+    const auto byte = static_cast<unsigned char>(c);
+    host += (byte < ' ' || byte == 0x7F || c == '/' || c == '\\') ? '_' : c;
+  }
+  if (host.find_first_not_of('.') == std::string::npos) {
+    std::replace(host.begin(), host.end(), '.', '_');
+    if (host.empty()) host = "_";
+  }
+  return host;
+}

@@ -74,3 +74,18 @@ void CheckCpmUser(int user);
 std::string MakeCpmFileName(const std::string& hostName);
 // Equality of two names without regard to letter case.
 bool SameCpmName(const std::string& a, const std::string& b);
+
+// A host file's name made into a CP/M name that a directory entry can hold, for
+// an import: the part after the last path separator; leading dots dropped (a
+// hidden file ".profile" becomes PROFILE); name and type split at the last dot
+// and cut to 8 and 3 characters; every character CP/M names can not hold (a
+// blank, a control character, one of * ? . : ; < > = , [ ] |, and each
+// character outside ASCII) becomes "_"; upper case. Empty when no name is left
+// ("...", "."): such a file can not be imported under its own name. A result
+// that is not empty always passes CheckCpmFileName.
+std::string HostToCpmFileName(const std::string& hostName);
+// A CP/M name as listed made into a host file name that stays inside the folder
+// it is put in, for an export: path separators and control characters become
+// "_", and a name of dots alone ("." or "..", which a damaged or hostile
+// directory can hold) has its dots made "_". Never empty.
+std::string CpmToHostFileName(const std::string& cpmName);

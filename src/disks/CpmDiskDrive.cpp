@@ -234,6 +234,19 @@ void TCpmDiskDrive::ExportFile(const std::string& name, int user, bool textMode,
   }
 }
 
+TCpmDiskDrive::TFileSpace TCpmDiskDrive::SpaceForFile(std::int64_t size) {
+  const std::int64_t records = (std::max<std::int64_t>(size, 0) + RECORD_SIZE - 1) / RECORD_SIZE;
+  TFileSpace space;
+  space.Blocks = (records + RECORDS_PER_BLOCK - 1) / RECORDS_PER_BLOCK;
+  space.DirEntries = std::max<std::int64_t>(1, (records + TCpmDirEntry::MAX_RECORDS - 1) / TCpmDirEntry::MAX_RECORDS);
+  return space;
+}
+
+int TCpmDiskDrive::FreeDirEntryCount() const {
+  return static_cast<int>(
+      std::count_if(directory_.begin(), directory_.end(), [](const TCpmDirEntry& entry) { return entry.IsFree(); }));
+}
+
 std::int64_t TCpmDiskDrive::ImportFile(const std::string& name, TStream& stream, std::int64_t size, int& index, int user,
                                        std::uint8_t fillByte) {
   index = -1;
@@ -246,15 +259,13 @@ std::int64_t TCpmDiskDrive::ImportFile(const std::string& name, TStream& stream,
 
   // Room for the whole file is checked before anything is written. An empty
   // file still takes one directory entry, without blocks.
-  const std::int64_t records = (size + RECORD_SIZE - 1) / RECORD_SIZE;
-  const std::int64_t blocks = (records + RECORDS_PER_BLOCK - 1) / RECORDS_PER_BLOCK;
-  const std::int64_t extents = std::max<std::int64_t>(1, (records + TCpmDirEntry::MAX_RECORDS - 1) / TCpmDirEntry::MAX_RECORDS);
+  const TFileSpace space = SpaceForFile(size);
   std::vector<int> freeEntries;
   for (int i = 0; i < TDiskDrive::DirEntryCount(); ++i)
     if (directory_[static_cast<size_t>(i)].IsFree()) freeEntries.push_back(i);
-  if (static_cast<std::int64_t>(freeEntries.size()) < extents)
+  if (static_cast<std::int64_t>(freeEntries.size()) < space.DirEntries)
     throw ECpmDiskError("Copy to CPM file failed, all available directory entries are used!");
-  if (fileList_.Allocation().FreeCount() < blocks)
+  if (fileList_.Allocation().FreeCount() < space.Blocks)
     throw ECpmDiskError("Unable to write CPM file, not enough free space remaining!");
 
   TDirectoryChange change(*this);

@@ -59,6 +59,17 @@ class TCpmDiskDrive {
   std::int64_t ImportFile(const std::string& name, TStream& stream, std::int64_t size, int& index, int user,
                           std::uint8_t fillByte);
 
+  // What ImportFile takes for a file of size bytes: whole blocks, and one
+  // directory entry per 128 records (an empty file still takes one entry).
+  struct TFileSpace {
+    std::int64_t Blocks = 0;
+    std::int64_t DirEntries = 0;
+  };
+  static TFileSpace SpaceForFile(std::int64_t size);
+  // Directory entries that are free (user byte E5h) and blocks that are free.
+  int FreeDirEntryCount() const;
+  int FreeBlockCount() const { return fileList_.Allocation().FreeCount(); }
+
  private:
   // Directory writes of one operation, undone in reverse order when it fails.
   class TDirectoryChange;

@@ -1,6 +1,8 @@
 #include "IntelHexLoader.h"
 
+#include <algorithm>
 #include <fstream>
+#include <vector>
 
 #include "MachineError.h"
 
@@ -48,6 +50,10 @@ class THexLine {
 }  // namespace
 
 THexImageRange LoadHexText(std::istream& Text, uint8_t* Image, const std::string& SourceName) {
+  // The data records are read into a copy of the image, which replaces the
+  // image only when the whole file has been read: a bad line leaves the image
+  // as it was, not half loaded.
+  std::vector<uint8_t> Staged(Image, Image + 0x10000);
   THexImageRange Range;
   std::string Line;
   int LineNumber = 0;
@@ -69,9 +75,10 @@ THexImageRange LoadHexText(std::istream& Text, uint8_t* Image, const std::string
       Range.HasData = true;
     }
     for (uint32_t I = 0; I < Count; ++I)
-      Image[(Address + I) & 0xFFFF] = static_cast<uint8_t>(Record.Number(10 + 2 * static_cast<size_t>(I), 2));
+      Staged[(Address + I) & 0xFFFF] = static_cast<uint8_t>(Record.Number(10 + 2 * static_cast<size_t>(I), 2));
     Range.Next = Address + Count;
   }
+  std::copy(Staged.begin(), Staged.end(), Image);
   return Range;
 }
 

@@ -20,8 +20,8 @@ struct THexImageRange {
 // The first character of a line (normally ":") and the checksum are not checked.
 // CR LF and LF line ends are both accepted. A line that is too short for its byte
 // count, or whose fields are not hexadecimal, raises EMachineError naming the
-// line; the bytes stored before it stay in the image. SourceName is only used in
-// messages.
+// line, and the image is left as it was: a file is stored whole or not at all.
+// SourceName is only used in messages.
 THexImageRange LoadHexText(std::istream& Text, uint8_t* Image, const std::string& SourceName);
 
 // LoadHexText over a file; a file that cannot be read raises EMachineError.

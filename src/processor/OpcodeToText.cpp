@@ -1355,6 +1355,56 @@ void DisassembleInstruction(uint32_t Instr, std::string& Text) {
   }
 }
 
+namespace {
+
+bool IsIndexPrefix(uint8_t Byte) { return Byte == 0xDD || Byte == 0xFD; }
+
+// Length of the record with these prefixes and opcode (prefixes, opcode and
+// operand bytes), or 0 when the table has none.
+int RecordLength(int32_t Count, int32_t Prefix1, int32_t Prefix2, uint8_t Opcode) {
+  for (const TZ80MnemonicRecord& record : Z80MnemonicTable) {
+    if (record.PrefixCount != Count || record.Opcode != Opcode) continue;
+    if (Count >= 1 && record.Prefix1 != Prefix1) continue;
+    if (Count == 2 && record.Prefix2 != Prefix2) continue;
+    // DD CB d op: the displacement is the one operand byte.
+    return 1 + record.PrefixCount + (record.DisplacementFirst != 0 ? 1 : record.OperandKind);
+  }
+  return 0;
+}
+
+// Length of an unprefixed opcode other than CB, ED, DD and FD: every one has a record.
+int PlainLength(uint8_t Opcode) { return RecordLength(0, 0, 0, Opcode); }
+
+// Length of an ED instruction by its second byte; ED bytes without an
+// instruction run as a two-byte no-operation.
+int EdLength(uint8_t Opcode) {
+  const int length = RecordLength(1, 0xED, 0, Opcode);
+  return length != 0 ? length : 2;
+}
+
+}  // namespace
+
+int InstructionLength(uint32_t Instr) {
+  uint8_t bytes[4];
+  for (int i = 0; i < 4; ++i) bytes[i] = ByteOf(Instr, i);
+  // A DD or FD followed by another one: the later prefix wins, the processor
+  // goes on with the same instruction.
+  int at = 0;
+  while (at < 3 && IsIndexPrefix(bytes[at]) && IsIndexPrefix(bytes[at + 1])) ++at;
+  const int known = 4 - at;  // bytes from the last prefix (or the opcode) on
+  const uint8_t first = bytes[at];
+  if (first == 0xCB) return at + 2;
+  if (first == 0xED) return at + EdLength(bytes[at + 1]);  // at is 0 here: the ED follows no prefix
+  if (!IsIndexPrefix(first)) return at + PlainLength(first);
+  if (known < 2) return at;  // the byte after this prefix is beyond the four
+  const uint8_t next = bytes[at + 1];
+  if (next == 0xCB) return at + 4;  // DD CB d op
+  if (next == 0xED) return known < 3 ? at : at + 1 + EdLength(bytes[at + 2]);
+  const int indexed = RecordLength(1, first, 0, next);
+  // An opcode without an index form runs as it stands, after its prefix.
+  return at + (indexed != 0 ? indexed : 1 + PlainLength(next));
+}
+
 uint32_t ReadInstructionBytes(const TCpuEmu& Cpu, uint16_t Address) {
   uint32_t instr = 0;
   for (unsigned i = 0; i < 4; ++i) {

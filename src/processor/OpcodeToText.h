@@ -1,7 +1,9 @@
 // Table-driven one-instruction Z80 disassembler. It turns up to four instruction
 // bytes, packed into one 32-bit value with the first byte in the lowest 8 bits,
 // into the text shown on the CPU page ("LD BC,1234", "JR NZ,(PC+FE)").
-// It returns no instruction length and computes no jump targets.
+// It computes no jump targets. InstructionLength tells how many bytes the
+// processor takes for the instruction, also where the table has no text for it,
+// so that a listing steps from one instruction to the next as the processor does.
 #pragma once
 
 #include <array>
@@ -33,6 +35,19 @@ int FindOpcode(uint32_t Instr);
 
 // Text := the instruction's text with its operands filled in, or "???".
 void DisassembleInstruction(uint32_t Instr, std::string& Text);
+
+// The number of bytes the processor executes as the one instruction that starts
+// with these bytes (1 to 6), as TCpuEmu.ExecuteInstruction takes them:
+//  - an ED opcode without an instruction is a two-byte no-operation;
+//  - a DD or FD before an opcode that has no index form runs that opcode as it
+//    stands, so the prefix adds one byte to the opcode's own length;
+//  - a DD or FD followed by another DD or FD is overridden by it but belongs to
+//    the same instruction.
+// Where the four bytes end inside a chain of prefixes before the length can be
+// told, the length of the prefixes seen so far is given (at least 1): stepping
+// over them lands on a later prefix of the same chain, never inside an opcode
+// or its operands.
+int InstructionLength(uint32_t Instr);
 
 // The four bytes at Address in the processor's memory, packed for FindOpcode and
 // DisassembleInstruction; the address wraps from $FFFF to $0000.

@@ -13,17 +13,27 @@ namespace {
 
 QString Text(const std::string& Value) { return QString::fromStdString(Value); }
 
-// Runs a file dialog described by Request; Save chooses the kind.
-std::optional<std::string> RunFileDialog(QWidget* Parent, const TMainFileRequest& Request, bool Save) {
+// Runs a file dialog described by Request; Save chooses the kind, Several an
+// open dialog that takes more than one file. The chosen files.
+std::optional<std::vector<std::string>> RunFileDialog(QWidget* Parent, const TMainFileRequest& Request, bool Save,
+                                                      bool Several = false) {
   QFileDialog Dialog(Parent, Text(Request.Title), Text(Request.InitialFolder), QtFileFilter(Request.Filter));
   Dialog.setAcceptMode(Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-  Dialog.setFileMode(Save || !Request.MustExist ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+  Dialog.setFileMode(Save || !Request.MustExist ? QFileDialog::AnyFile
+                                                : (Several ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile));
   if (!Request.DefaultExtension.empty()) Dialog.setDefaultSuffix(Text(Request.DefaultExtension));
   if (Save && !Request.OverwritePrompt) Dialog.setOption(QFileDialog::DontConfirmOverwrite);
   const bool Pattern = Request.FileName.find_first_of("*?") != std::string::npos;
   if (!Request.FileName.empty() && !Pattern) Dialog.selectFile(Text(Request.FileName));
   if (Dialog.exec() != QDialog::Accepted || Dialog.selectedFiles().isEmpty()) return std::nullopt;
-  return Dialog.selectedFiles().constFirst().toStdString();
+  std::vector<std::string> Files;
+  for (const QString& File : Dialog.selectedFiles()) Files.push_back(File.toStdString());
+  return Files;
+}
+
+std::optional<std::string> FirstOf(const std::optional<std::vector<std::string>>& Files) {
+  if (!Files || Files->empty()) return std::nullopt;
+  return Files->front();
 }
 
 QMessageBox::Icon IconOf(TMachineMessageKind Kind) {
@@ -65,12 +75,39 @@ QString QtFileFilter(const std::string& Filter) {
   return Filters.join(QStringLiteral(";;"));
 }
 
+std::optional<std::vector<std::string>> IMainDialogs::OpenFileNames(QWidget* Parent, const TMainFileRequest& Request) {
+  const std::optional<std::string> File = OpenFileName(Parent, Request);
+  if (!File) return std::nullopt;
+  return std::vector<std::string>{*File};
+}
+
+int IMainDialogs::Choose(QWidget*, TMachineMessageKind, const std::string&, const std::vector<std::string>&) {
+  return 0;
+}
+
 std::optional<std::string> TMainQtDialogs::OpenFileName(QWidget* Parent, const TMainFileRequest& Request) {
-  return RunFileDialog(Parent, Request, false);
+  return FirstOf(RunFileDialog(Parent, Request, false));
 }
 
 std::optional<std::string> TMainQtDialogs::SaveFileName(QWidget* Parent, const TMainFileRequest& Request) {
-  return RunFileDialog(Parent, Request, true);
+  return FirstOf(RunFileDialog(Parent, Request, true));
+}
+
+std::optional<std::vector<std::string>> TMainQtDialogs::OpenFileNames(QWidget* Parent,
+                                                                      const TMainFileRequest& Request) {
+  return RunFileDialog(Parent, Request, false, true);
+}
+
+int TMainQtDialogs::Choose(QWidget* Parent, TMachineMessageKind Kind, const std::string& Message,
+                           const std::vector<std::string>& Answers) {
+  QMessageBox Box(IconOf(Kind), QApplication::applicationDisplayName(), Text(Message), QMessageBox::NoButton, Parent);
+  std::vector<QPushButton*> Buttons;
+  for (const std::string& Answer : Answers) Buttons.push_back(Box.addButton(Text(Answer), QMessageBox::ActionRole));
+  if (!Buttons.empty()) Box.setDefaultButton(Buttons.front());
+  Box.exec();
+  for (size_t Index = 0; Index < Buttons.size(); ++Index)
+    if (Box.clickedButton() == Buttons[Index]) return static_cast<int>(Index);
+  return -1;
 }
 
 std::optional<QFont> TMainQtDialogs::ChooseFont(QWidget* Parent, const QFont& Initial) {

@@ -8,6 +8,7 @@
 #include <QString>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "Machine.h"
 
@@ -57,6 +58,13 @@ class IMainDialogs {
   // the first (AcceptText). By default the first.
   virtual bool Ask(QWidget* Parent, TMachineMessageKind Kind, const std::string& Text, const std::string& AcceptText,
                    const std::string& RejectText);
+  // An open dialog in which several files may be chosen at once; nothing when
+  // the user cancels. By default the single-file dialog above.
+  virtual std::optional<std::vector<std::string>> OpenFileNames(QWidget* Parent, const TMainFileRequest& Request);
+  // A question with several answers, Answers[0] the default button; the index
+  // of the answer chosen, -1 when the box is closed without one. By default 0.
+  virtual int Choose(QWidget* Parent, TMachineMessageKind Kind, const std::string& Text,
+                     const std::vector<std::string>& Answers);
 };
 
 // The modal Qt dialogs.
@@ -72,6 +80,9 @@ class TMainQtDialogs final : public IMainDialogs {
   bool ExecDialog(QWidget* Parent, QDialog& Dialog) override;
   bool Ask(QWidget* Parent, TMachineMessageKind Kind, const std::string& Text, const std::string& AcceptText,
            const std::string& RejectText) override;
+  std::optional<std::vector<std::string>> OpenFileNames(QWidget* Parent, const TMainFileRequest& Request) override;
+  int Choose(QWidget* Parent, TMachineMessageKind Kind, const std::string& Text,
+             const std::vector<std::string>& Answers) override;
 };
 
 // A filter of TMainFileRequest as Qt writes it: "HEX files (*.hex *.HEX);;All Files (*)".

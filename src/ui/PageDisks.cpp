@@ -59,6 +59,7 @@ void TMainOrvanta::CreateDisksPage() {
 
   RemoteDiskServerPanel = new QGroupBox(QStringLiteral("Remote Disk Server"), DisksPage);
   RemoteDiskServerPanel->setObjectName(QStringLiteral("RemoteDiskServerPanel"));
+  CreateRemoteDiskServerPanel(RemoteDiskServerPanel);
   Layout->addWidget(RemoteDiskServerPanel, 1);
 
   PageControl1->addTab(DisksPage, QStringLiteral("Disks"));

@@ -307,15 +307,6 @@ void TMainOrvanta::RunStateChanged(bool Running) {
   StepCpuActUpdate();
 }
 
-void TMainOrvanta::RefreshCpuPage() {
-  // The memory grid and the register panel of the CPU page draw from the
-  // processor when they are shown; the page has neither yet.
-}
-
-void TMainOrvanta::LayoutMemoryGrid() {
-  // Sized with the memory grid of the CPU page, which the page has not yet.
-}
-
 // ---------------------------------------------------------------- pages
 
 void TMainOrvanta::ShowPage(TPageIndex Page) { PageControl1->setCurrentIndex(Page); }

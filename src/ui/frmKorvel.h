@@ -24,8 +24,10 @@
 #include <QColor>
 #include <QFont>
 #include <QMainWindow>
+#include <QStringList>
 #include <QTimer>
 #include <array>
+#include <chrono>
 #include <deque>
 #include <exception>
 #include <functional>
@@ -46,6 +48,7 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QListView;
 class QMenu;
 class QPrinter;
 class QPushButton;
@@ -55,15 +58,21 @@ class QTabWidget;
 class QToolBar;
 class TAdTerminal;
 class TApdStatusLight;
+class TCpuListingView;
+class TCpuMemoryGrid;
 class TMainRadioGroup;
 class TMapTermKeys;
 class TNrKeyValueSections;
 class TRSpinEdit;
+class TRemoteDiskListDelegate;
+class TRemoteDiskListModel;
 class TRmtDskMod;
 class TSelectComPortDlg;
 class TSimpleTerminal;
 class TTTYDisplaySettingsDlg;
 class TTTYPrinter;
+class TZ80RegistersDlg;
+class TDiskManagerPage;
 
 class TMainOrvanta : public QMainWindow {
   Q_OBJECT
@@ -145,9 +154,26 @@ class TMainOrvanta : public QMainWindow {
   void UpdateActions();
   void UpdateAction(QAction* Action);
   // Refreshes the CPU page (and the registers dialog) from the processor.
+  // While the machine runs, at most every CpuRefreshIntervalMs and only what is
+  // shown; the state it stops in is always shown.
   void RefreshCpuPage();
+  static constexpr int CpuRefreshIntervalMs = 100;
   // Sizes the CPU page's memory grid for the display radix.
   void LayoutMemoryGrid();
+  // Writes the labels of the CPU page's register display (once, at the start).
+  void ShowCpuRegisters();
+  // A memory cell's text as the memory grid reads it: in the display radix
+  // unless a last "H" (hexadecimal) or "T" (decimal) says otherwise; the cell
+  // takes the low 8 bits. ECpuValueError when the text is not such a number.
+  int32_t ParseCellValue(const QString& Text) const;
+
+  // ---- Remote disk server panel (RemoteDiskPanel.cpp) -----------------------------------------
+  // The list's line height from its font, then RefreshRemoteDiskList.
+  void SetListMetrics();
+  // The list shows as many sessions as the server has, and repaints.
+  void RefreshRemoteDiskList();
+  // The three lines the list draws for session Index; none when there is no such session.
+  QStringList RemoteDiskServerStatusLines(int Index) const;
 
   // ---- Pages --------------------------------------------------------------------------------
   void ShowPage(TPageIndex Page);
@@ -199,6 +225,12 @@ class TMainOrvanta : public QMainWindow {
   int DiskManagerPackIndex = -1;  // disk of a pack open there; -1: a plain disk image
   std::string ExportFolder;       // last folder of a disk-manager export
 
+  // ---- Disk Manager page (PageDiskManager.cpp; the page itself in DiskManager*.cpp) ------
+  // Opens a disk file (for a pack, its disk DiskIndex) in the disk manager and shows it.
+  void OpenDiskInManager(const std::string& FileName, int DiskIndex);
+  // Rebuilds the disk manager's lines and status panels from its file list.
+  void RefreshFileList();
+
   // ---- Controls -----------------------------------------------------------------------------
   QTabWidget* PageControl1 = nullptr;
   QWidget* CrtPage = nullptr;
@@ -219,8 +251,16 @@ class TMainOrvanta : public QMainWindow {
   QLineEdit* C_BiosSourceFile = nullptr;
   std::array<QLabel*, TMachine::DriveCount> DiskCaption{};  // DiskACaption .. DiskDCaption
   std::array<TApdStatusLight*, TMachine::DriveCount> DiskLight{};  // DiskALight .. DiskDLight
-  // The "Remote Disk Server" panel; its controls come with the disk server's page.
+  // The "Remote Disk Server" panel.
   QGroupBox* RemoteDiskServerPanel = nullptr;
+  QCheckBox* C_RemoteDiskServerActive = nullptr;    // "Activate Disk Server"
+  QLineEdit* C_DiskServerPort = nullptr;            // "Server Port"
+  QCheckBox* C_UseRemoteDiskAutoUnMount = nullptr;  // "Allow auto unmount"
+  QListView* RemoteDiskServerStatus = nullptr;      // the sessions, three lines each
+  QPushButton* Refresh = nullptr;
+  QTimer* RemoteDiskStatus = nullptr;               // every second while the server runs
+  // The server's last mount or unmount as the panel last saw it.
+  std::chrono::system_clock::time_point LastServerChange{};
 
   // Ports page: inner pages.
   QTabWidget* PortsPageControl = nullptr;
@@ -286,14 +326,19 @@ class TMainOrvanta : public QMainWindow {
   // Disk Manager and CPU pages: their tool bars; the pages' contents go below them.
   QToolBar* DiskManagerToolBar = nullptr;
   QWidget* DiskManagerPanel = nullptr;
+  TDiskManagerPage* DiskManager = nullptr;  // the disk manager's controls, files and dialogs
   QToolBar* CpuToolBar = nullptr;
   QWidget* CpuMemoryPanel = nullptr;
+  TSimpleTerminal* SimpleTerminal2 = nullptr;  // the register display
+  TCpuListingView* CpuListing = nullptr;       // the instructions from the program counter on
+  TCpuMemoryGrid* CpuMemoryGrid = nullptr;
 
   // ---- Dialogs of the window (created with it, shown through Dialogs()) ------------------
   TTTYDisplaySettingsDlg* TTYDisplaySettingsDlg = nullptr;
   // "Map TTY Keys", and the TTY page's key map: read from its file at creation.
   TMapTermKeys* MapTermKeys = nullptr;
   TSelectComPortDlg* SelectComPortDlg = nullptr;
+  TZ80RegistersDlg* Z80RegistersDlg = nullptr;  // "Z80 Registers", beside the window
 
   // ---- Actions (objectName = the name below) -------------------------------------------------
   // View
@@ -395,6 +440,7 @@ class TMainOrvanta : public QMainWindow {
   QWidget* CreateDeviceMappingPanel();
   void CreateDiskManagerPage();
   void CreateCpuPage();
+  void CreateRemoteDiskServerPanel(QGroupBox* Panel);
   void CreateDialogs();
   void KeepMachineInStep();
   // The host's printers; Current (else the host's default printer) selected.
@@ -427,6 +473,11 @@ class TMainOrvanta : public QMainWindow {
   void SetBreakPointExecute();
   void ClearBreakPointActExecute();
   void ClearBreakPointActUpdate();
+  void ShowCPUWindowActExecute();
+  // The memory grid's commit: false (and a message) when the text is no number.
+  bool CpuMemoryGridCommit(int Address, const QString& Text);
+  // A message shown when the event loop is back, not inside a control's handler.
+  void ShowMessageLater(TMachineMessageKind Kind, const std::string& Text);
   void ChangeDriveActExecute(int Drive);
   void EjectDriveActExecute(int Drive);
   void EjectDriveActUpdate(int Drive);
@@ -477,6 +528,12 @@ class TMainOrvanta : public QMainWindow {
   void PrinterEjectActExecute();
   void PrinterJobActUpdate(QAction* Action);
 
+  // Remote disk server panel (RemoteDiskPanel.cpp).
+  void ActivateRemoteDiskServerActExecute();
+  void ActivateRemoteDiskServerActUpdate();
+  void C_UseRemoteDiskAutoUnMountClick();
+  void RemoteDiskStatusTimer();
+
   // Settings file (frmKorvelSettings.cpp).
   bool HasExecuteHandler(QAction* Action) const;
   // An action key of the settings file: the action brought up to date, then
@@ -510,6 +567,12 @@ class TMainOrvanta : public QMainWindow {
   std::unique_ptr<QPrinter> FHostPrinter;
   QFont FPrinterFont;
   bool FInstalledMainThread = false;
+  // The CPU page's refresh while the machine runs.
+  QTimer* FCpuRefreshTimer = nullptr;
+  std::chrono::steady_clock::time_point FLastCpuRefresh{};
+  // The remote disk server's session list.
+  TRemoteDiskListModel* FRemoteDiskList = nullptr;
+  TRemoteDiskListDelegate* FRemoteDiskDrawer = nullptr;
 
   std::vector<QAction*> FActions;
   std::vector<TActionHandlers> FActionHandlers;  // by the index of the action in FActions

@@ -161,8 +161,8 @@ void TMainOrvanta::CreateActions() {
                      "Clear the current CPU break point");
   Execute(Action, &TMainOrvanta::ClearBreakPointActExecute);
   Update(Action, &TMainOrvanta::ClearBreakPointActUpdate);
-  // The registers dialog comes with the CPU page.
-  NewAction(ShowCPUWindowAct, "ShowCPUWindowAct", "CPU", "Edit CPU Regiters")->setEnabled(false);
+  Action = NewAction(ShowCPUWindowAct, "ShowCPUWindowAct", "CPU", "Edit CPU Regiters");
+  Execute(Action, &TMainOrvanta::ShowCPUWindowActExecute);
 
   // Insert Disk, Eject Disk
   for (int Drive = 0; Drive < TMachine::DriveCount; ++Drive) {

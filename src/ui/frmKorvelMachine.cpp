@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "RmtDskMod.h"
 #include "frmKorvel.h"
 
 namespace {
@@ -163,6 +164,12 @@ void TMainOrvanta::ChangeDriveActExecute(int Drive) {
   const std::optional<std::string> File = FDialogs->OpenFileName(this, Request);
   if (!File) return;
   FDiskDialogFolder = FolderOf(*File);
+  // A client of the disk server writes the disk through a drive of its own: the
+  // two would overwrite each other's records unseen.
+  if (FRmtDskMod->IsDiskFileInUse(*File))
+    throw EDiskError("The disk \"" + std::filesystem::path(*File).stem().string() +
+                         "\" is mounted by a client of the remote disk server and can not go into a drive.",
+                     DISK_ERROR_IN_USE);
   // A disk that cannot go in leaves the drive as it was; the error is shown.
   FMachine->MountDrive(Drive, *File);
 }

@@ -212,7 +212,7 @@ std::vector<std::string> TMainOrvanta::LoadSettings(const TNrKeyValueSections& S
   // disk server's own section says otherwise.
   Edit(C_CpmSourceFile, DisksSection, "CpmSourceFile");
   Edit(C_BiosSourceFile, DisksSection, "BiosSourceFile");
-  FRmtDskMod->SetAutoUnmount(Read.Bool(DisksSection, "UseRemoteDiskAutoUnMount", FRmtDskMod->SessionList.AutoUnmount));
+  Box(C_UseRemoteDiskAutoUnMount, DisksSection, "UseRemoteDiskAutoUnMount");
 
   ApplyColdBootIoByte(
       static_cast<uint8_t>(Read.Integer(PortsSection, "ColdBootDeviceMapping", FMachine->ColdBootIoByte, 0, 255)));
@@ -277,11 +277,12 @@ std::vector<std::string> TMainOrvanta::LoadSettings(const TNrKeyValueSections& S
   Box(C_AppendOutputFileBtn, FileOutSection, "AppendOutputFile");
   ActionKey(EnableOutputFileAct, FileOutSection, "EnableOutputFile");
 
-  // The remote disk server: its port is "999" unless the file says otherwise.
-  FRmtDskMod->BaseUdpRx1.LocalPort =
-      Read.String(DiskServerSection, "DiskServerPort", QString::fromLatin1(TRmtDskMod::DefaultPort)).toStdString();
-  FRmtDskMod->SetAutoUnmount(
-      Read.Bool(DiskServerSection, "UseRemoteDiskAutoUnMount", FRmtDskMod->SessionList.AutoUnmount));
+  // The remote disk server: its port is "999" unless the file says otherwise;
+  // a server stored as active starts (a port it cannot have is reported).
+  C_DiskServerPort->setText(
+      Read.String(DiskServerSection, "DiskServerPort", QString::fromLatin1(TRmtDskMod::DefaultPort)));
+  Box(C_UseRemoteDiskAutoUnMount, DiskServerSection, "UseRemoteDiskAutoUnMount");
+  C_UseRemoteDiskAutoUnMountClick();
   ActionKey(ActivateRemoteDiskServerAct, DiskServerSection, "RemoteDiskServerActive");
 
   UpdateActions();
@@ -375,8 +376,8 @@ void TMainOrvanta::SaveSettings(TNrKeyValueSections& Store) {
   String(FileOutSection, "OutputFileName", C_OutputFileNameEdit->text());
   Bool(FileOutSection, "AppendOutputFile", C_AppendOutputFileBtn->isChecked());
 
-  String(DiskServerSection, "DiskServerPort", QString::fromStdString(FRmtDskMod->BaseUdpRx1.LocalPort));
-  Bool(DiskServerSection, "UseRemoteDiskAutoUnMount", FRmtDskMod->SessionList.AutoUnmount);
+  String(DiskServerSection, "DiskServerPort", C_DiskServerPort->text());
+  Bool(DiskServerSection, "UseRemoteDiskAutoUnMount", C_UseRemoteDiskAutoUnMount->isChecked());
   Bool(DiskServerSection, "RemoteDiskServerActive", ActivateRemoteDiskServerAct->isChecked());
 }
 

@@ -601,3 +601,91 @@ TEST_F(CpmDiskDriveTest, FuzzedDirectorySectors) {
 }
 
 }  // namespace
+
+namespace {
+
+// The host's names as the disk manager imports them: what CP/M can hold, never
+// an empty or invalid name.
+TEST(CpmFileNameTest, HostNamesBecomeValidCpmNames) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"LONGFILENAME.HTML", "LONGFILE.HTM"},
+      {"report.text", "REPORT.TEX"},
+      {"/home/user/readme", "README"},
+      {".profile", "PROFILE"},
+      {"..txt", "TXT"},
+      {"a.b.c", "A_B.C"},
+      {"my file.txt", "MY_FILE.TXT"},
+      {"x*y?.c;d", "X_Y_.C_D"},
+      {"na:me.t[t]", "NA_ME.T_T"},
+      {"\xC3\xA4pfel.txt", "_PFEL.TXT"},
+      {"ctl\x01.bin", "CTL_.BIN"},
+      {"archive.", "ARCHIVE"},
+      {"a-b_1.$$$", "A-B_1.$$$"},
+  };
+  for (const auto& [host, cpm] : cases) {
+    EXPECT_EQ(HostToCpmFileName(host), cpm) << host;
+    EXPECT_EQ(CheckCpmFileName(HostToCpmFileName(host)), cpm) << host;
+  }
+  for (const std::string host : {"", ".", "..", "...", "/tmp/.", "dir/"}) EXPECT_EQ(HostToCpmFileName(host), "") << host;
+}
+
+// Names from a directory are put into a folder chosen for an export: whatever
+// a damaged or hostile directory holds, the file stays in that folder.
+TEST(CpmFileNameTest, CpmNamesBecomeHostNamesInsideTheFolder) {
+  EXPECT_EQ(CpmToHostFileName("PIP.COM"), "PIP.COM");
+  EXPECT_EQ(CpmToHostFileName("README"), "README");
+  EXPECT_EQ(CpmToHostFileName(".."), "__");
+  EXPECT_EQ(CpmToHostFileName("."), "_");
+  EXPECT_EQ(CpmToHostFileName(""), "_");
+  EXPECT_EQ(CpmToHostFileName("../X"), ".._X");
+  EXPECT_EQ(CpmToHostFileName("A/B.C"), "A_B.C");
+  EXPECT_EQ(CpmToHostFileName("A\\B"), "A_B");
+  EXPECT_EQ(CpmToHostFileName(std::string("A\x01\x1F\x7F", 4)), "A___");
+  // What a crafted directory entry reads as, exported by name.
+  TTempDir dir;
+  const auto image = dir / "disk.cpmdsk";
+  TDiskDrive::FormatDriveFile(image);
+  TCpmDiskDrive cpm(image);
+  TCpmDirEntry entry = Entry(0, "X", 0, 1, {4});
+  std::memcpy(entry.Bytes.data() + 1, "..      ", 8);
+  std::memcpy(entry.Bytes.data() + 9, "   ", 3);
+  cpm.WriteDirEntry(0, entry);
+  cpm.ReadDirectory();
+  ASSERT_EQ(cpm.FileList().Count(), 1);
+  EXPECT_EQ(cpm.FileList().GetItem(0)->Name, "..");
+  const std::filesystem::path target = dir / "out" / CpmToHostFileName(cpm.FileList().GetItem(0)->Name);
+  EXPECT_EQ(target.parent_path(), dir / "out");
+  EXPECT_NE(target.filename(), "..");
+}
+
+TEST_F(CpmDiskDriveTest, SpaceForFileCountsWholeBlocksAndEntries) {
+  // "blocks/entries"
+  const auto space = [](std::int64_t size) {
+    const auto result = TCpmDiskDrive::SpaceForFile(size);
+    return std::to_string(result.Blocks) + "/" + std::to_string(result.DirEntries);
+  };
+  EXPECT_EQ(space(0), "0/1");
+  EXPECT_EQ(space(1), "1/1");
+  EXPECT_EQ(space(2048), "1/1");
+  EXPECT_EQ(space(2049), "2/1");
+  EXPECT_EQ(space(16384), "8/1");
+  EXPECT_EQ(space(16385), "9/2");
+  EXPECT_EQ(space(-5), "0/1");
+  // What an import really takes is what SpaceForFile says.
+  auto cpm = Open();
+  EXPECT_EQ(cpm->FreeDirEntryCount(), 256);
+  EXPECT_EQ(cpm->FreeBlockCount(), 504);
+  for (const std::int64_t size : {0, 1, 2048, 2049, 16384, 16385, 40000}) {
+    const int entries = cpm->FreeDirEntryCount();
+    const int blocks = cpm->FreeBlockCount();
+    std::string name(1, 'F');
+    name += std::to_string(size);
+    name += ".BIN";
+    Import(*cpm, name, std::vector<unsigned char>(static_cast<size_t>(size), 7));
+    const auto expected = TCpmDiskDrive::SpaceForFile(size);
+    EXPECT_EQ(entries - cpm->FreeDirEntryCount(), expected.DirEntries) << size;
+    EXPECT_EQ(blocks - cpm->FreeBlockCount(), expected.Blocks) << size;
+  }
+}
+
+}  // namespace

@@ -1,7 +1,9 @@
 // The Intel-hex reader.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <vector>
 
@@ -78,7 +80,7 @@ TEST(IntelHexLoader, DataEndingAtFFFFGivesNextOf10000) {
 }
 
 TEST(IntelHexLoader, AShortLineIsRefusedWithoutReadingPastItsEnd) {
-  // The count promises 16 bytes; the line holds 2. The bytes before stay.
+  // The count promises 16 bytes; the line holds 2. Nothing of the file is stored.
   std::vector<uint8_t> Image(65536, 0);
   std::istringstream Stream(":0100000011EE\n:10001000AABB\n:00000001FF\n");
   try {
@@ -88,10 +90,41 @@ TEST(IntelHexLoader, AShortLineIsRefusedWithoutReadingPastItsEnd) {
     EXPECT_NE(std::string(Error.what()).find("line 2"), std::string::npos) << Error.what();
     EXPECT_NE(std::string(Error.what()).find("short.hex"), std::string::npos);
   }
-  EXPECT_EQ(Image[0], 0x11);
+  EXPECT_EQ(Image[0], 0) << "the good line before the bad one is not stored either";
   EXPECT_EQ(Image[0x10], 0);
   EXPECT_THROW(Load(":0100\n"), EMachineError);
   EXPECT_THROW(Load("\n:00000001FF\n"), EMachineError) << "an empty line before the end record";
+}
+
+TEST(IntelHexLoader, AMalformedFileNamesItsLineAndLoadsNothing) {
+  // Lines 1 and 2 are good, line 3 holds a letter that is no hex digit: the
+  // image keeps every byte it had, the ones the good lines would change included.
+  std::vector<uint8_t> Image(65536, 0x5A);
+  std::istringstream Stream(":02010000AABB00\n:0102000011EE\n:01030000G1EE\n:00000001FF\n");
+  try {
+    LoadHexText(Stream, Image.data(), "bad.hex");
+    FAIL() << "a malformed record was accepted";
+  } catch (const EMachineError& Error) {
+    const std::string Text = Error.what();
+    EXPECT_NE(Text.find("line 3"), std::string::npos) << Text;
+    EXPECT_NE(Text.find("bad.hex"), std::string::npos) << Text;
+  }
+  EXPECT_EQ(std::count(Image.begin(), Image.end(), 0x5A), 65536) << "nothing of the file was stored";
+
+  // The same through a file.
+  const std::filesystem::path File = std::filesystem::temp_directory_path() / "korvel-malformed-line.hex";
+  {
+    std::ofstream Out(File);
+    Out << ":0100000011EE\n\n:00000001FF\n";  // an empty line 2 before the end record
+  }
+  try {
+    LoadHexToImage(File.string(), Image.data());
+    FAIL() << "an empty line before the end record was accepted";
+  } catch (const EMachineError& Error) {
+    EXPECT_NE(std::string(Error.what()).find("line 2"), std::string::npos) << Error.what();
+  }
+  EXPECT_EQ(Image[0], 0x5A);
+  std::filesystem::remove(File);
 }
 
 TEST(IntelHexLoader, NonHexCharactersAreRefused) {

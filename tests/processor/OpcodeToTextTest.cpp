@@ -309,3 +309,200 @@ TEST(OpcodeToTextTest, ReadingNearTheTopOfMemoryWrapsToAddressZero) {
   DisassembleMemory(*cpu, 0xFFFF, text);
   EXPECT_EQ(text, "BIT 0,(IX+07)");
 }
+
+// ---------------------------------------------------------------- instruction lengths
+
+namespace {
+
+constexpr uint16_t kAt = 0x4000;       // where each instruction is placed
+constexpr uint16_t kData = 0x9000;     // HL, IX, IY and DE point here
+constexpr uint16_t kStack = 0xA000;
+
+// What the processor did with one instruction at kAt.
+struct TStepOutcome {
+  uint16_t PC;
+  bool Halted;
+  bool Pushed;          // a CALL or RST: SP went down by two
+  uint16_t PushedWord;  // the return address it pushed
+};
+
+TStepOutcome StepOnce(const std::vector<uint8_t>& bytes, uint8_t flags, uint16_t bc) {
+  auto cpu = std::make_unique<TCpuEmu>();
+  cpu->Reset(kAt);
+  cpu->LoadMemory(kAt, static_cast<uint16_t>(bytes.size()), bytes.data());
+  cpu->SetStatusFlags(flags);
+  cpu->SetPair(RegB, bc);
+  cpu->SetPair(RegD, kData);
+  cpu->SetPair(RegH, kData);
+  cpu->SetPair(RegIXH, kData);
+  cpu->SetPair(RegIYH, kData);
+  cpu->SetPair(RegSPH, kStack);
+  cpu->ExecuteInstruction();
+  const uint16_t sp = cpu->GetPair(RegSPH);
+  const bool pushed = sp == static_cast<uint16_t>(kStack - 2);
+  const uint16_t word = static_cast<uint16_t>(cpu->ReadByte(sp) | cpu->ReadByte(static_cast<uint16_t>(sp + 1)) << 8);
+  return {cpu->GetPC(), (cpu->CpuState & CpuStateHalted) != 0, pushed, word};
+}
+
+// The bytes of a pattern padded with zero operands to eight bytes.
+std::vector<uint8_t> PaddedOf(const std::vector<uint8_t>& bytes) {
+  std::vector<uint8_t> padded(bytes);
+  padded.resize(8, 0);
+  return padded;
+}
+
+uint32_t PackFirstFour(const std::vector<uint8_t>& bytes) {
+  uint32_t instr = 0;
+  for (size_t i = 0; i < 4 && i < bytes.size(); ++i) instr |= static_cast<uint32_t>(bytes[i]) << (8 * i);
+  return instr;
+}
+
+// Whether the processor's step over Bytes agrees with Length. Jumps, calls and
+// returns are taken with zero operands: each is run with every flag clear and
+// every flag set, and with BC 0001 and 0100 (so a block instruction stops), and
+// one of the runs must show the length: PC after it, the return address a CALL
+// or RST pushed, or PC on the last byte of a HALT.
+bool ProcessorAgrees(const std::vector<uint8_t>& bytes, int length, std::string& seen) {
+  const uint16_t next = static_cast<uint16_t>(kAt + length);
+  seen.clear();
+  for (uint8_t flags : {uint8_t{0x00}, uint8_t{0xFF}})
+    for (uint16_t bc : {uint16_t{0x0001}, uint16_t{0x0100}}) {
+      const TStepOutcome outcome = StepOnce(bytes, flags, bc);
+      if (outcome.Halted ? outcome.PC == next - 1 : outcome.PC == next) return true;
+      if (outcome.Pushed && outcome.PushedWord == next) return true;
+      seen += " PC=" + std::to_string(outcome.PC - kAt);
+    }
+  return false;
+}
+
+// Unconditional jumps and returns leave no trace of their length in PC or on
+// the stack; their lengths are those of the instruction set: 0 when Bytes is
+// none of them.
+int KnownTransferLength(const std::vector<uint8_t>& bytes) {
+  if (bytes[0] == 0xED) return (bytes[1] & 0xC7) == 0x45 ? 2 : 0;  // RETN, RETI and their copies
+  const bool prefixed = bytes[0] == 0xDD || bytes[0] == 0xFD;
+  switch (bytes[prefixed ? 1 : 0]) {
+    case 0xC3: return prefixed ? 4 : 3;  // JP nn (a prefix without an index form before it)
+    case 0xC9: return prefixed ? 2 : 1;  // RET
+    case 0xE9: return prefixed ? 2 : 1;  // JP (HL), JP (IX), JP (IY)
+    default: return 0;
+  }
+}
+
+void ExpectLengthOfProcessor(const std::vector<uint8_t>& pattern) {
+  const std::vector<uint8_t> bytes = PaddedOf(pattern);
+  const int length = InstructionLength(PackFirstFour(bytes));
+  std::string text;
+  DisassembleInstruction(PackFirstFour(bytes), text);
+  char name[64];
+  std::snprintf(name, sizeof name, "%02X %02X %02X %02X (%s)", bytes[0], bytes[1], bytes[2], bytes[3], text.c_str());
+  if (const int known = KnownTransferLength(bytes); known != 0) {
+    EXPECT_EQ(length, known) << name;
+    return;
+  }
+  std::string seen;
+  EXPECT_TRUE(ProcessorAgrees(bytes, length, seen)) << name << ": length " << length << ", processor:" << seen;
+}
+
+}  // namespace
+
+TEST(OpcodeToTextTest, InstructionLengthsOfTheTableAgreeWithTheProcessor) {
+  for (const TZ80MnemonicRecord& record : Z80MnemonicTable) {
+    std::vector<uint8_t> bytes;
+    if (record.PrefixCount >= 1) bytes.push_back(static_cast<uint8_t>(record.Prefix1));
+    if (record.PrefixCount == 2) bytes.push_back(static_cast<uint8_t>(record.Prefix2));
+    if (record.DisplacementFirst != 0) bytes.push_back(0x00);
+    bytes.push_back(static_cast<uint8_t>(record.Opcode));
+    ExpectLengthOfProcessor(bytes);
+  }
+}
+
+TEST(OpcodeToTextTest, InstructionLengthsWithoutTextAgreeWithTheProcessor) {
+  // Every second byte after ED, DD and FD, the table's and the others.
+  for (uint8_t prefix : {uint8_t{0xED}, uint8_t{0xDD}, uint8_t{0xFD}})
+    for (int opcode = 0; opcode < 256; ++opcode) ExpectLengthOfProcessor({prefix, static_cast<uint8_t>(opcode)});
+  // A prefix before ED, CB or another prefix.
+  for (const std::vector<uint8_t>& pattern :
+       std::vector<std::vector<uint8_t>>{{0xDD, 0xED, 0x43}, {0xFD, 0xED, 0x00}, {0xDD, 0xED, 0xB0},
+                                         {0xDD, 0xFD, 0x21}, {0xFD, 0xDD, 0x36}, {0xDD, 0xDD, 0xCB, 0x05},
+                                         {0xFD, 0xFD, 0x00}, {0xDD, 0xFD, 0x7E}, {0xDD, 0xDD, 0xDD, 0x01}})
+    ExpectLengthOfProcessor(pattern);
+}
+
+TEST(OpcodeToTextTest, InstructionLengthsOfPatternsWithoutText) {
+  EXPECT_EQ(InstructionLength(Bytes({0xED, 0x00})), 2) << "undefined ED: two-byte no-operation";
+  EXPECT_EQ(InstructionLength(Bytes({0xED, 0x77})), 2);
+  EXPECT_EQ(InstructionLength(Bytes({0xED, 0x43, 0x34, 0x12})), 4);
+  EXPECT_EQ(InstructionLength(Bytes({0xDD, 0x00})), 2) << "DD before NOP";
+  EXPECT_EQ(InstructionLength(Bytes({0xFD, 0x01, 0x34, 0x12})), 4) << "FD before LD BC,nn";
+  EXPECT_EQ(InstructionLength(Bytes({0xDD, 0x36, 0x05, 0x77})), 4);
+  EXPECT_EQ(InstructionLength(Bytes({0xDD, 0xCB, 0x10, 0x46})), 4);
+  EXPECT_EQ(InstructionLength(Bytes({0xDD, 0xED, 0x43, 0x34})), 5) << "DD before LD (nn),BC";
+  EXPECT_EQ(InstructionLength(Bytes({0xDD, 0xDD, 0xDD, 0xCB})), 6);
+  // The four bytes end inside a chain: step over the prefixes seen so far.
+  EXPECT_EQ(InstructionLength(Bytes({0xDD, 0xDD, 0xDD, 0xDD})), 3);
+  EXPECT_EQ(InstructionLength(Bytes({0xDD, 0xFD, 0xDD, 0xED})), 2);
+  EXPECT_EQ(InstructionLength(Bytes({0xFD, 0xDD, 0xDD, 0xFD})), 3);
+  EXPECT_EQ(InstructionLength(Bytes({0xCB, 0x30})), 2);
+  EXPECT_EQ(InstructionLength(Bytes({0x76})), 1);
+}
+
+TEST(OpcodeToTextTest, AListingByInstructionLengthsNeverLeavesTheProcessorsPath) {
+  // Straight-line code full of bytes without text: every address the processor
+  // starts an instruction at is the start of a listing line.
+  const std::vector<uint8_t> code = {
+      0xED, 0x00,                    // undefined ED
+      0xDD, 0x01, 0x34, 0x12,        // DD before LD BC,nn
+      0xFD, 0x00,                    // FD before NOP
+      0xDD, 0xDD, 0xDD, 0xDD, 0xDD,  // a chain longer than four bytes ...
+      0x21, 0x00, 0x90,              // ... ending in LD IX,nn
+      0xED, 0x77,                    // undefined ED
+      0xDD, 0xED, 0x53, 0x00, 0x90,  // DD before LD (nn),DE
+      0xFD, 0xCB, 0x02, 0x06,        // RLC (IY+02)
+      0xDD, 0xFD, 0x36, 0x01, 0x55,  // FD wins: LD (IY+01),55
+      0x3E, 0x07,                    // LD A,07
+      0xED, 0xFF,                    // undefined ED
+      0x00};
+  auto cpu = std::make_unique<TCpuEmu>();
+  cpu->Reset(kAt);
+  cpu->LoadMemory(kAt, static_cast<uint16_t>(code.size()), code.data());
+  cpu->SetPair(RegIYH, kData);
+  std::set<uint16_t> lineStarts;
+  for (uint16_t at = kAt; at < kAt + code.size();) {
+    lineStarts.insert(at);
+    const int length = InstructionLength(ReadInstructionBytes(*cpu, at));
+    ASSERT_GE(length, 1) << "a listing must never stall";
+    at = static_cast<uint16_t>(at + length);
+  }
+  lineStarts.insert(static_cast<uint16_t>(kAt + code.size()));
+  std::set<uint16_t> processorStarts;
+  while (cpu->GetPC() < kAt + code.size()) {
+    processorStarts.insert(cpu->GetPC());
+    EXPECT_EQ(lineStarts.count(cpu->GetPC()), 1u) << "the processor starts an instruction at " << std::hex
+                                                  << cpu->GetPC() << " inside a listing line";
+    cpu->ExecuteInstruction();
+  }
+  processorStarts.insert(cpu->GetPC());
+  EXPECT_EQ(cpu->GetPC(), kAt + code.size());
+  EXPECT_EQ(cpu->GetRegisterA(), 0x07);
+  // The one line the processor does not start at: the chain of five prefixes
+  // is longer than four bytes, so its listing steps over three of them first.
+  std::set<uint16_t> extra;
+  for (uint16_t start : lineStarts)
+    if (processorStarts.count(start) == 0) extra.insert(start);
+  EXPECT_EQ(extra, std::set<uint16_t>({static_cast<uint16_t>(kAt + 8 + 3)}));
+}
+
+TEST(OpcodeToTextTest, InstructionLengthNearTheTopOfMemoryComesFromWrappedBytes) {
+  auto cpu = std::make_unique<TCpuEmu>();
+  cpu->WriteByte(0xFFFF, 0xDD);
+  cpu->WriteByte(0x0000, 0x36);
+  cpu->WriteByte(0x0001, 0x05);
+  cpu->WriteByte(0x0002, 0x77);
+  EXPECT_EQ(InstructionLength(ReadInstructionBytes(*cpu, 0xFFFF)), 4);
+  cpu->Reset(0xFFFF);
+  cpu->SetPair(RegIXH, kData);
+  cpu->ExecuteInstruction();
+  EXPECT_EQ(cpu->GetPC(), 0x0003);
+  EXPECT_EQ(cpu->ReadByte(kData + 5), 0x77);
+}

@@ -150,7 +150,8 @@ TEST(MainWindowActionsTest, EveryActionMenuAndToolBarIsThereInItsOrder) {
   EXPECT_TRUE(Window.CrtAnsiAct->isChecked()) << "follows the emulator's ANSI mode";
   for (QAction* Action : Window.EjectDriveAct) EXPECT_FALSE(Action->isEnabled());
   EXPECT_FALSE(Window.ShutdownAct->isEnabled());
-  EXPECT_FALSE(Window.DM_SelectDiskFileAct->isEnabled());
+  EXPECT_TRUE(Window.DM_SelectDiskFileAct->isEnabled()) << "a disk can always be chosen";
+  EXPECT_FALSE(Window.DM_RefreshDisplayAct->isEnabled()) << "none is open yet";
   EXPECT_EQ(Window.PrinterEnableAct->isEnabled(), Window.PrintersExist()) << "a printer or a PDF file to print to";
   EXPECT_FALSE(Window.PrinterAbortAct->isEnabled());
   EXPECT_TRUE(Window.TTYDisplaySettingsAct->isEnabled());

@@ -247,9 +247,9 @@ TEST(SettingsFileTest, EverySettingComesBackAfterARestart) {
     ClickBox(Window.C_AppendOutputFileBtn);
     ClickBox(Window.EnableOutputFileBtn);
 
-    // The disk server keeps its port and auto-unmount choice (its panel is to come).
-    Window.RmtDskMod().BaseUdpRx1.LocalPort = "1999";
-    Window.RmtDskMod().SetAutoUnmount(false);
+    // The disk server's port and auto-unmount choice on its panel.
+    Window.C_DiskServerPort->setText(QStringLiteral("1999"));
+    Window.C_UseRemoteDiskAutoUnMount->setChecked(false);
     EXPECT_TRUE(Rig.Dialogs.Messages.empty()) << Rig.Dialogs.Messages[0].second;
   }
 
