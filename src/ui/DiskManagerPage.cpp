@@ -132,7 +132,8 @@ void TDiskManagerPage::CreateControls(QWidget* Panel) {
   DiskFileList->setSelectionMode(QAbstractItemView::ExtendedSelection);
   DiskFileList->setUniformItemSizes(true);
   DiskFileList->setContextMenuPolicy(Qt::CustomContextMenu);
-  DiskFileList->viewport()->installEventFilter(this);
+  FFileListViewport = DiskFileList->viewport();
+  FFileListViewport->installEventFilter(this);
   FilesLayout->addWidget(DiskFileList, 1);
 
   DiskPackNamesPanel = new QWidget(DiskPackNamesSpliter);
@@ -604,7 +605,7 @@ void TDiskManagerPage::FileListMouseUp(Qt::KeyboardModifiers Modifiers) {
 }
 
 bool TDiskManagerPage::eventFilter(QObject* Watched, QEvent* Event) {
-  if (Watched == DiskFileList->viewport() && Event->type() == QEvent::MouseButtonRelease) {
+  if (Watched == FFileListViewport && Event->type() == QEvent::MouseButtonRelease) {
     const auto* Mouse = static_cast<QMouseEvent*>(Event);
     if (Mouse->button() == Qt::LeftButton) {
       const Qt::KeyboardModifiers Modifiers = Mouse->modifiers();

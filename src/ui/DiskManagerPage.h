@@ -134,6 +134,9 @@ class TDiskManagerPage : public QObject {
   // ---- Controls -----------------------------------------------------------------------------
   QLabel* DiskListHeader = nullptr;
   QListWidget* DiskFileList = nullptr;
+  // The file list's viewport, kept so that events reaching the filter while the
+  // list is being destroyed are told apart without calling into the list.
+  QWidget* FFileListViewport = nullptr;
   QSplitter* DiskPackNamesSpliter = nullptr;
   QWidget* DiskPackNamesPanel = nullptr;
   QListWidget* DiskManagerDiskPackNames = nullptr;
