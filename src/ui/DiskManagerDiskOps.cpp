@@ -138,13 +138,18 @@ void TDiskManagerPage::BackupDiskActExecute() {
   if (!File) return;
   FDiskFolder = FolderOf(*File);
   const std::string Target = ChangeFileExt(*File, ".cpmdsk");
-  if (Target == FWindow.DiskManagerFile || IsSameFile(Target, FWindow.DiskManagerFile) ||
-      !DiskInUseReason(Target).empty()) {
+  const auto InUse = [&] {
+    if (Target != FWindow.DiskManagerFile && !IsSameFile(Target, FWindow.DiskManagerFile) &&
+        DiskInUseReason(Target).empty())
+      return false;
     FWindow.ShowMessage(TMachineMessageKind::Warning,
                         "The destination disk file is currently in use and can not be replaced.");
-    return;
-  }
+    return true;
+  };
+  if (InUse()) return;
   if (!ConfirmReplace(Target, false)) return;
+  // The machine and the disk server go on while the question is open: looked at again.
+  if (InUse()) return;
   const std::vector<uint8_t> Disk = ReadWholeDisk(FWindow.DiskManagerFile, FWindow.DiskManagerPackIndex);
   TReplacingFile Copy(Target);
   if (Copy.Stream().Write(Disk.data(), static_cast<int64_t>(Disk.size())) != static_cast<int64_t>(Disk.size()))

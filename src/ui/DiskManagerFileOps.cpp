@@ -14,6 +14,7 @@
 #include "DiskManagerFileList.h"
 #include "DiskManagerNames.h"
 #include "DiskManagerPage.h"
+#include "FileIdentity.h"
 #include "SelPathDlg.h"
 #include "SetAttributesDlg.h"
 #include "TextViewer.h"
@@ -34,6 +35,7 @@ std::string BaseName(const std::string& Path) { return std::filesystem::path(Pat
 // ---------------------------------------------------------------- wrappers
 
 void TDiskManagerPage::DeleteCpmFile(const std::string& FileName, const std::string& Name, int User, int DiskIndex) {
+  CheckNotInUse(FileName);
   TCpmDiskDrive Drive(FileName, DiskIndex);
   Drive.DeleteFile(Name, User);
   Drive.CopyFileListTo(FFiles.get());
@@ -41,6 +43,7 @@ void TDiskManagerPage::DeleteCpmFile(const std::string& FileName, const std::str
 
 void TDiskManagerPage::SetCpmFileAttributes(const std::string& FileName, const std::string& Name, int OldUser,
                                             int NewUser, uint8_t Attributes, int DiskIndex) {
+  CheckNotInUse(FileName);
   TCpmDiskDrive Drive(FileName, DiskIndex);
   Drive.SetFileAttributes(Name, OldUser, Attributes, NewUser);
   Drive.CopyFileListTo(FFiles.get());
@@ -48,6 +51,7 @@ void TDiskManagerPage::SetCpmFileAttributes(const std::string& FileName, const s
 
 int TDiskManagerPage::RenameCpmFile(const std::string& FileName, const std::string& OldName, int User, int DiskIndex,
                                     const std::string& NewName) {
+  CheckNotInUse(FileName);
   TCpmDiskDrive Drive(FileName, DiskIndex);
   const int Index = Drive.RenameFile(OldName, NewName, User);
   Drive.CopyFileListTo(FFiles.get());
@@ -56,6 +60,13 @@ int TDiskManagerPage::RenameCpmFile(const std::string& FileName, const std::stri
 
 void TDiskManagerPage::ExportCpmFile(const std::string& FileName, const std::string& Name, int User, bool AsText,
                                      int DiskIndex, const std::string& HostPath) {
+  // The file put in place of HostPath must not be the disk read, nor a disk
+  // in a drive or served to a client: those would be lost whole.
+  if (IsSameFile(HostPath, FileName))
+    throw EEmulatorError("The file \"" + HostPath + "\" is the disk being exported from and can not be replaced.");
+  const std::string Reason = DiskInUseReason(HostPath);
+  if (!Reason.empty())
+    throw EEmulatorError("The disk file \"" + HostPath + "\" is in use and can not be replaced.\n" + Reason);
   TCpmDiskDrive Drive(FileName, DiskIndex);
   TReplacingFile Host(HostPath);
   Drive.ExportFile(Name, User, AsText, Host.Stream());
@@ -65,6 +76,7 @@ void TDiskManagerPage::ExportCpmFile(const std::string& FileName, const std::str
 int TDiskManagerPage::ImportHostFile(const std::string& FileName, const std::string& CpmName, uint8_t FillByte,
                                      int User, int DiskIndex, const std::string& HostPath) {
   int Index = -1;
+  CheckNotInUse(FileName);
   TCpmDiskDrive Drive(FileName, DiskIndex);
   if (Drive.FileExists(CpmName, User)) throw ECpmDiskError("The CPM file already exists!");
   TFileStream Host(HostPath, TFileStream::TMode::OpenRead);

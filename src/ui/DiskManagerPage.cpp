@@ -400,22 +400,30 @@ bool TDiskManagerPage::OpenDiskInUse() const {
 
 void TDiskManagerPage::CheckChangeable() const {
   if (!DiskOpen()) throw EEmulatorError("No disk is open in the disk manager.");
-  const std::string Reason = DiskInUseReason(FWindow.DiskManagerFile);
+  CheckNotInUse(FWindow.DiskManagerFile);
+}
+
+void TDiskManagerPage::CheckNotInUse(const std::string& FileName) const {
+  const std::string Reason = DiskInUseReason(FileName);
   if (!Reason.empty()) throw EEmulatorError(Reason + " It can not be changed while it is in use.");
 }
 
 bool TDiskManagerPage::ConfirmReplace(const std::string& Target, bool RefuseInUse) {
   std::error_code Error;
   if (!std::filesystem::exists(Target, Error)) return true;
-  if (RefuseInUse) {
+  const auto Refused = [&] {
+    if (!RefuseInUse) return false;
     const std::string Reason = DiskInUseReason(Target);
-    if (!Reason.empty()) {
-      FWindow.ShowMessage(TMachineMessageKind::Warning,
-                          "The disk file \"" + Target + "\" is in use and can not be replaced.\n" + Reason);
-      return false;
-    }
-  }
-  return FWindow.Dialogs().Ask(&FWindow, TMachineMessageKind::Warning, OverwriteQuestion(Target), "Yes", "No");
+    if (Reason.empty()) return false;
+    FWindow.ShowMessage(TMachineMessageKind::Warning,
+                        "The disk file \"" + Target + "\" is in use and can not be replaced.\n" + Reason);
+    return true;
+  };
+  if (Refused()) return false;
+  if (!FWindow.Dialogs().Ask(&FWindow, TMachineMessageKind::Warning, OverwriteQuestion(Target), "Yes", "No"))
+    return false;
+  // The machine and the disk server go on while the question is open: asked again.
+  return !Refused();
 }
 
 std::string TDiskManagerPage::DialogFolder(const std::string& Remembered) const {

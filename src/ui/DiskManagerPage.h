@@ -192,6 +192,10 @@ class TDiskManagerPage : public QObject {
   std::vector<int> RowsOf(const std::vector<TFileKey>& Keys) const;
   // Raises the reason when the disk open here must not be changed.
   void CheckChangeable() const;
+  // Raises the reason when FileName is in use. Asked again right before each
+  // write: CP/M or a client of the disk server may mount the disk while a
+  // question is open or between the steps of long work.
+  void CheckNotInUse(const std::string& FileName) const;
   // A file about to be replaced by a new one: refused (warning, false) when in
   // use, else the user is asked when it exists. True to go on.
   bool ConfirmReplace(const std::string& Target, bool RefuseInUse = true);

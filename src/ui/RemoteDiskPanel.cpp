@@ -106,7 +106,6 @@ void TMainOrvanta::CreateRemoteDiskServerPanel(QGroupBox* Panel) {
   C_DiskServerPort = new QLineEdit(QString::fromLatin1(TRmtDskMod::DefaultPort), Panel);
   C_DiskServerPort->setObjectName(QStringLiteral("C_DiskServerPort"));
   C_DiskServerPort->setToolTip(QStringLiteral("IP port used by disk server (default 999)"));
-  C_DiskServerPort->setMaxLength(5);
   C_DiskServerPort->setMaximumWidth(C_DiskServerPort->fontMetrics().horizontalAdvance(QStringLiteral("0000000")) + 12);
   PortLabel->setBuddy(C_DiskServerPort);
   Layout->addWidget(PortLabel, 1, 0);

@@ -15,6 +15,7 @@
 
 #include "AdStatLt.h"
 #include "AdTerminal.h"
+#include "CpuPageMemoryGrid.h"
 #include "DefaultWorkPath.h"
 #include "FileIdentity.h"
 #include "MainBiosImage.h"
@@ -23,6 +24,7 @@
 #include "SelectComPortDlg.h"
 #include "SimpleTerminal.h"
 #include "TTYDisplaySettingsDlg.h"
+#include "Z80RegistersDlg.h"
 
 TMainOrvanta::TMainOrvanta(IMainDialogs* Dialogs, const std::string& ProgramName, QWidget* Parent)
     : QMainWindow(Parent),
@@ -90,6 +92,17 @@ TMainOrvanta::~TMainOrvanta() {
     FMachine->OnPortFilesChanged = nullptr;
     FMachine->OnTtyWriteChar = nullptr;
     FMachine->OnTtyControlCode = nullptr;
+  }
+  // The memory grid and the registers dialog go after the machine: an edit
+  // still open in them commits as its editor goes, and must reach nothing.
+  if (CpuMemoryGrid != nullptr) {
+    CpuMemoryGrid->OnCommitEdit = nullptr;
+    CpuMemoryGrid->SetCpu(nullptr);
+  }
+  if (Z80RegistersDlg != nullptr) {
+    Z80RegistersDlg->OnChange = nullptr;
+    Z80RegistersDlg->OnMessage = nullptr;
+    Z80RegistersDlg->SetCpu(nullptr);
   }
   FRmtDskMod.reset();
   FMachine.reset();

@@ -132,6 +132,7 @@ void TMainOrvanta::LoadBinFileActExecute() {
   FProgramDialogFolder = FolderOf(*File);
   // The machine tells how many blocks the program took.
   FMachine->LoadBinFile(*File);
+  RefreshCpuPage();
 }
 
 void TMainOrvanta::CPMSelectImageNameActExecute() { SelectImageName(C_CpmSourceFile, "Select CPM Hex File To Load"); }

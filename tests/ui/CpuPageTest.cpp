@@ -250,6 +250,10 @@ TEST(CpuPageTest, EditingACellWritesTheByteByTheSuffixRules) {
   EXPECT_EQ(R.Grid.CellText(4, 4), "65");
   EXPECT_EQ(R.MessageCount(), 0u) << R.LastMessage();
   korvel_test::SaveScreenshot(korvel_test::Rendered(R.Window), "Cpu-page-edited");
+
+  // The window can go while an edit is open: the edit commits to nothing.
+  ASSERT_NE(R.TypeIntoCell(5, 5, "66"), nullptr);
+  R.Rig.Window.reset();
 }
 
 TEST(CpuPageTest, TextThatIsNoNumberIsRefusedAndChangesNothing) {
@@ -517,6 +521,8 @@ TEST(CpuPageTest, LoadBinnaryFilePlacesTheProgramAt0100) {
   std::string Program(130, '\0');
   for (size_t Index = 0; Index < Program.size(); ++Index) Program[Index] = static_cast<char>(Index + 1);
   const std::filesystem::path File = WriteFile(R.Rig.Public() / "prog.com", Program);
+  R.Program(0x0100, {0x00});
+  EXPECT_EQ(PanelRow(R.Panel, 17), " 0100 NOP");
   R.Cpu.WriteByte(0x0200, 0x99);
   R.Rig.Dialogs.FileAnswers = {File.string()};
   R.Window.LoadBinFileAct->trigger();
@@ -530,6 +536,8 @@ TEST(CpuPageTest, LoadBinnaryFilePlacesTheProgramAt0100) {
   ASSERT_EQ(R.MessageCount(), 1u);
   EXPECT_EQ(R.LastMessage(), "Program loaded, uses 1 blocks.");
   EXPECT_EQ(R.Grid.CellText(2, 0x11), "02");
+  EXPECT_EQ(PanelRow(R.Panel, 17), " 0100 LD BC,0302") << "the page shows the program";
+  EXPECT_EQ(R.Window.CpuListing->Lines().value(0), "0100 LD BC,0302");
 }
 
 TEST(CpuPageTest, TheToolBarAndTheRegistersActionAreThere) {

@@ -197,7 +197,7 @@ TEST(CpuRemoteDiskPanelTest, AnEmptyPortServesOn999) {
 
 TEST(CpuRemoteDiskPanelTest, APortThatIsNoNumberStartsNothing) {
   TPanelRig R;
-  for (const char* Text : {"0", "65536", "70000", "abc", "-5", "99x", "1 2"}) {
+  for (const char* Text : {"0", "65536", "70000", "100000", "abc", "-5", "99x", "1 2"}) {
     SCOPED_TRACE(Text);
     const size_t Before = R.Rig.Dialogs.Messages.size();
     R.Window.C_DiskServerPort->setText(QString::fromLatin1(Text));

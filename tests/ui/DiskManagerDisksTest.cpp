@@ -112,6 +112,15 @@ TEST(DiskManagerDisksTest, CreateDiskAsksAboutTheFileReallyWrittenAndNeverReplac
   ASSERT_EQ(Rig.MessageCount(), 2u);
   EXPECT_NE(Rig.LastMessage().find("remote disk server"), std::string::npos) << Rig.LastMessage();
   EXPECT_TRUE(TCpmDiskDrive(Old).FileExists("KEEP.ME", 0));
+  // Served to a client only while the question is open: still refused.
+  Window.RmtDskMod().SessionList.Clear();
+  Dialogs.FileAnswers.push_back(Old.string());
+  Dialogs.AskAnswers.push_back(true);
+  Rig.Dialogs.WhileAsked = [&] { Window.RmtDskMod().SessionList.Mount(false, Old, Client(4002)); };
+  Window.DM_CreateDiskAct->trigger();
+  ASSERT_EQ(Rig.MessageCount(), 3u);
+  EXPECT_NE(Rig.LastMessage().find("remote disk server"), std::string::npos) << Rig.LastMessage();
+  EXPECT_TRUE(TCpmDiskDrive(Old).FileExists("KEEP.ME", 0));
 }
 
 TEST(DiskManagerDisksTest, CreateDiskPackOfFourAndOfAHundredTwentyEightWithProgress) {
@@ -277,6 +286,18 @@ TEST(DiskManagerDisksTest, CopyDiskCopiesAndRefusesItselfAndDisksInUse) {
   Dialogs.AskAnswers.push_back(false);
   Window.DM_BackupDiskAct->trigger();
   EXPECT_EQ(Dialogs.Questions.back(), OverwriteQuestion(Rig.File("copy.cpmdsk").string()) + "|Yes|No");
+  // Served to a client while the question is open: refused after all.
+  const auto CopyBytes = ReadBytes(Rig.File("copy.cpmdsk"));
+  PutCpmFile(Source, "NEW.BIN", Pattern(3000, 3), 0, -1, 0);
+  Dialogs.FileAnswers.push_back(Rig.File("copy.cpmdsk").string());
+  Dialogs.AskAnswers.push_back(true);
+  Rig.Dialogs.WhileAsked = [&] {
+    Window.RmtDskMod().SessionList.Mount(false, Rig.File("copy.cpmdsk"), Client(4005));
+  };
+  Window.DM_BackupDiskAct->trigger();
+  Window.RmtDskMod().SessionList.Clear();
+  EXPECT_EQ(Rig.LastMessage(), "The destination disk file is currently in use and can not be replaced.");
+  EXPECT_EQ(ReadBytes(Rig.File("copy.cpmdsk")), CopyBytes);
 
   // A disk of a pack becomes an image of its own.
   const auto Pack = Rig.MakePack("pack.cdp", 4);
@@ -299,7 +320,7 @@ TEST(DiskManagerDisksTest, CopyDiskCopiesAndRefusesItselfAndDisksInUse) {
   EXPECT_TRUE(std::equal(Whole.begin(), Whole.begin() + 20 * 1024, ReadBytes(Short).begin()));
   EXPECT_TRUE(std::all_of(Whole.begin() + 20 * 1024, Whole.end(), [](uint8_t Byte) { return Byte == 0xE5; }));
   EXPECT_EQ(CpmFile(Rig.File("whole.cpmdsk"), "S.TXT", 0, true), Bytes("short"));
-  EXPECT_EQ(Rig.MessageCount(), 3u) << Rig.LastMessage();
+  EXPECT_EQ(Rig.MessageCount(), 4u) << Rig.LastMessage();
 }
 
 TEST(DiskManagerDisksTest, ReplaceDiskAndRenameDiskOfAPack) {

@@ -251,6 +251,29 @@ TEST(DiskManagerPageTest, ActionsFollowTheSelectionAndTheDrivesByFileIdentity) {
   Window.RmtDskMod().SessionList.Clear();
   Window.UpdateActions();
   EXPECT_EQ(FileStates(), "111111111");
+
+  // Served only from the moment the question is open: refused all the same.
+  Rig.Select("A.TXT");
+  Rig.Dialogs.WhileAsked = [&] { Window.RmtDskMod().SessionList.Mount(false, Disk, Client); };
+  EXPECT_FALSE(Window.Guarded([&] { Page.DeleteFileActExecute(); }));
+  EXPECT_NE(Rig.LastMessage().find("remote disk server"), std::string::npos) << Rig.LastMessage();
+  EXPECT_EQ(korvel_test::CpmFile(Disk, "A.TXT", 0, true), Bytes("A.TXT"));
+  Window.RmtDskMod().SessionList.Clear();
+
+  // An export never takes the place of the disk it reads, nor of a disk in a drive.
+  const auto DiskBytes = korvel_test::ReadBytes(Disk);
+  const auto Other = Rig.MakeDisk("other.cpmdsk");
+  Rig.Machine().MountDrive(2, Other.string());
+  for (const auto& Target : {Disk, Other}) {
+    Rig.Select("A.TXT");
+    Rig.Rig.Dialogs.FileAnswers.push_back(Target.string());
+    EXPECT_FALSE(Window.Guarded([&] { Page.ExportFiles(false); })) << Target;
+    EXPECT_NE(Rig.LastMessage().find("can not be replaced"), std::string::npos) << Rig.LastMessage();
+  }
+  EXPECT_NE(Rig.LastMessage().find("drive C:"), std::string::npos) << Rig.LastMessage();
+  Rig.Machine().UnmountDrive(2);
+  EXPECT_EQ(korvel_test::ReadBytes(Disk), DiskBytes);
+  EXPECT_EQ(korvel_test::ReadBytes(Other), std::vector<uint8_t>(1048576, 0xE5));
 }
 
 TEST(DiskManagerPageTest, MouseRulesDoubleClickAndDeletingTheLastLine) {

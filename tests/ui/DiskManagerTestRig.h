@@ -51,6 +51,9 @@ class TDiskManagerDialogs final : public IMainDialogs {
   // Index of the answer chosen; without one, the first.
   std::deque<int> ChooseAnswers;
   std::vector<std::string> Choices;  // text, then "|" and the answers joined by "|"
+  // Runs (once) while the next question or input box is open: what the window
+  // goes on doing meanwhile (a client of the disk server mounting a disk).
+  std::function<void()> WhileAsked;
 
   std::optional<std::string> OpenFileName(QWidget* Parent, const TMainFileRequest& Request) override {
     return FBase.OpenFileName(Parent, Request);
@@ -63,6 +66,7 @@ class TDiskManagerDialogs final : public IMainDialogs {
   }
   std::optional<std::string> InputText(QWidget* Parent, const std::string& Title, const std::string& Prompt,
                                        const std::string& Initial) override {
+    RunWhileAsked();
     return FBase.InputText(Parent, Title, Prompt, Initial);
   }
   void ShowMessage(QWidget* Parent, TMachineMessageKind Kind, const std::string& Text) override {
@@ -71,6 +75,7 @@ class TDiskManagerDialogs final : public IMainDialogs {
   bool ExecDialog(QWidget* Parent, QDialog& Dialog) override { return FBase.ExecDialog(Parent, Dialog); }
   bool Ask(QWidget* Parent, TMachineMessageKind Kind, const std::string& Text, const std::string& AcceptText,
            const std::string& RejectText) override {
+    RunWhileAsked();
     return FBase.Ask(Parent, Kind, Text, AcceptText, RejectText);
   }
   std::optional<std::vector<std::string>> OpenFileNames(QWidget* Parent, const TMainFileRequest& Request) override {
@@ -92,6 +97,13 @@ class TDiskManagerDialogs final : public IMainDialogs {
   }
 
  private:
+  void RunWhileAsked() {
+    if (!WhileAsked) return;
+    const std::function<void()> Hook = std::move(WhileAsked);
+    WhileAsked = nullptr;
+    Hook();
+  }
+
   TScriptedDialogs& FBase;
 };
 
