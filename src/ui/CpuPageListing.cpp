@@ -1,6 +1,7 @@
 #include "CpuPageListing.h"
 
 #include <QPaintEvent>
+#include <QResizeEvent>
 #include <QPainter>
 #include <string>
 
@@ -53,6 +54,11 @@ void TCpuListingView::SetLines(const QStringList& Lines) {
   if (Lines == FLines) return;
   FLines = Lines;
   update();
+}
+
+void TCpuListingView::resizeEvent(QResizeEvent* Event) {
+  QWidget::resizeEvent(Event);
+  if (OnLineCountChanged && LineCount() != FLines.size()) OnLineCountChanged();
 }
 
 int TCpuListingView::LineHeight() const { return fontMetrics().height() + 2; }

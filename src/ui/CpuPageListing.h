@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 
 class TCpuEmu;
 
@@ -39,8 +40,13 @@ class TCpuListingView final : public QWidget {
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override;
 
+  // Called when a resize changes how many lines fit, so that the owner can
+  // fill the view anew.
+  std::function<void()> OnLineCountChanged;
+
  protected:
   void paintEvent(QPaintEvent* Event) override;
+  void resizeEvent(QResizeEvent* Event) override;
 
  private:
   QStringList FLines;

@@ -96,6 +96,11 @@ void TMainOrvanta::CreateCpuPage() {
   CpuListing = new TCpuListingView(CpuMemoryPanel);
   CpuListing->setObjectName(QStringLiteral("CpuListing"));
   Left->addWidget(CpuListing, 1);
+  CpuListing->OnLineCountChanged = [this] {
+    if (!FMachine) return;
+    const TCpuEmu& Cpu = FMachine->Cpu();
+    CpuListing->SetLines(CpuListingLines(Cpu, Cpu.CurrentPC, CpuListing->LineCount()));
+  };
   PanelLayout->addLayout(Left);
 
   CpuMemoryGrid = new TCpuMemoryGrid(CpuMemoryPanel);

@@ -361,6 +361,14 @@ TEST(CpuPageTest, ExecuteNextStepsOneInstructionAndShowsTheNext) {
   TMainWindowRig::Settle(1);
   korvel_test::SaveScreenshot(korvel_test::Rendered(R.Window), "Cpu-page-stepped");
 
+  // A taller window: the listing fills the room it gets at once, not at the next step.
+  const int LinesBefore = static_cast<int>(R.Window.CpuListing->Lines().size());
+  R.Window.resize(R.Window.width(), R.Window.height() + 10 * R.Window.CpuListing->LineHeight());
+  TMainWindowRig::Settle(1);
+  EXPECT_EQ(R.Window.CpuListing->Lines().size(), R.Window.CpuListing->LineCount());
+  EXPECT_GT(R.Window.CpuListing->Lines().size(), LinesBefore);
+  EXPECT_EQ(R.Window.CpuListing->Lines().value(0), "010B NOP");
+
   // While the machine runs, "Execute Next" is off.
   R.Window.RunCpuAct->trigger();
   EXPECT_FALSE(R.Window.StepCpuAct->isEnabled());
