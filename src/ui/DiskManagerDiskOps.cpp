@@ -90,20 +90,26 @@ THexSpan LoadBootHex(const std::string& FileName, std::vector<uint8_t>& Image, u
 
 // ---------------------------------------------------------------- create
 
-void TDiskManagerPage::CreateDiskActExecute() {
+std::optional<std::string> TDiskManagerPage::AskDiskFileToWrite(const std::string& Title) {
   TMainFileRequest Request;
-  Request.Title = "Create New Disk File";
+  Request.Title = Title;
   Request.Filter = DiskFileFilter;
   Request.DefaultExtension = "cpmdsk";
   Request.InitialFolder = DialogFolder(FDiskFolder);
   Request.MustExist = false;
-  // The question about replacing a file is asked below, about the file really
-  // written (with ".cpmdsk"), not by the dialog about the name as typed.
+  // The question about replacing a file is asked by the caller, about the file
+  // really written (with ".cpmdsk"), not by the dialog about the name as typed.
   Request.OverwritePrompt = false;
   const std::optional<std::string> File = FWindow.Dialogs().SaveFileName(&FWindow, Request);
-  if (!File) return;
+  if (!File) return std::nullopt;
   FDiskFolder = FolderOf(*File);
-  const std::string Target = ChangeFileExt(*File, ".cpmdsk");
+  return ChangeFileExt(*File, ".cpmdsk");
+}
+
+void TDiskManagerPage::CreateDiskActExecute() {
+  const std::optional<std::string> File = AskDiskFileToWrite("Create New Disk File");
+  if (!File) return;
+  const std::string& Target = *File;
   if (!ConfirmReplace(Target)) return;
   const bool Shown = DiskOpen() && IsSameFile(Target, FWindow.DiskManagerFile);
   TDiskDrive::FormatDriveFile(Target);
@@ -127,17 +133,10 @@ void TDiskManagerPage::CreateDiskPackActExecute() {
 
 void TDiskManagerPage::BackupDiskActExecute() {
   if (!DiskOpen()) return;
-  TMainFileRequest Request;
-  Request.Title = "Copy Disk File \"" + FileStem(FWindow.DiskManagerFile) + "\"";
-  Request.Filter = DiskFileFilter;
-  Request.DefaultExtension = "cpmdsk";
-  Request.InitialFolder = DialogFolder(FDiskFolder);
-  Request.MustExist = false;
-  Request.OverwritePrompt = false;
-  const std::optional<std::string> File = FWindow.Dialogs().SaveFileName(&FWindow, Request);
+  const std::optional<std::string> File =
+      AskDiskFileToWrite("Copy Disk File \"" + FileStem(FWindow.DiskManagerFile) + "\"");
   if (!File) return;
-  FDiskFolder = FolderOf(*File);
-  const std::string Target = ChangeFileExt(*File, ".cpmdsk");
+  const std::string& Target = *File;
   const auto InUse = [&] {
     if (Target != FWindow.DiskManagerFile && !IsSameFile(Target, FWindow.DiskManagerFile) &&
         DiskInUseReason(Target).empty())

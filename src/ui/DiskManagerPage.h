@@ -199,6 +199,10 @@ class TDiskManagerPage : public QObject {
   // A file about to be replaced by a new one: refused (warning, false) when in
   // use, else the user is asked when it exists. True to go on.
   bool ConfirmReplace(const std::string& Target, bool RefuseInUse = true);
+  // The save dialog for a disk image to be written, titled Title: the chosen
+  // name with ".cpmdsk" forced, none when cancelled. Nothing is asked about
+  // replacing it yet.
+  std::optional<std::string> AskDiskFileToWrite(const std::string& Title);
   void ReopenOrEject();
   std::string DialogFolder(const std::string& Remembered) const;
   static TFileStamp StampOf(const std::string& FileName);

@@ -18,17 +18,9 @@
 #include "SimpleTerminal.h"
 
 using korvel_test::TMainWindowRig;
+using korvel_test::TtyRowText;
 
 namespace {
-
-// Row Row of a TTY control as text, trailing blanks removed.
-std::string PanelRow(const TSimpleTerminal& Panel, int Row) {
-  std::string Line;
-  for (int Column = 0; Column < Panel.GetColumns(); ++Column)
-    Line += static_cast<char>(Panel.GetCell(Row, Column).Character);
-  while (!Line.empty() && (Line.back() == ' ' || Line.back() == '\0')) Line.pop_back();
-  return Line;
-}
 
 // The rig with the CPU page in front and a program at 0100h, the processor
 // reset to it.
@@ -308,17 +300,17 @@ TEST(CpuPageTest, TheRegisterDisplayShowsEveryRegisterAndTheFlags) {
       "",         " PC : 01 00", " SP : F0 0D", " IX : 12 34", " IY : 56 78", " BC : 01 02", " DE : 03 04",
       " HL : 05 06", " AF : 07 00", " BC': 11 12", " DE': 13 14", " HL': 15 16", " AF': 17 18", " FLAGS:",
       " cnpxhyzs", "",       " ----",       " 0100 LD BC,1234"};
-  for (int Row = 0; Row < 18; ++Row) EXPECT_EQ(PanelRow(R.Panel, Row), Expected[static_cast<size_t>(Row)]) << Row;
+  for (int Row = 0; Row < 18; ++Row) EXPECT_EQ(TtyRowText(R.Panel, Row), Expected[static_cast<size_t>(Row)]) << Row;
   EXPECT_EQ(R.Panel.GetCell(1, 1).Attribute & TSimpleTerminal::AttrBold, TSimpleTerminal::AttrBold) << "labels";
   EXPECT_EQ(R.Panel.GetCell(1, 6).Attribute, 0) << "values";
 
   // Set flags in capitals, highlighted.
   Cpu.SetStatusFlags(0xC5);  // S Z P C
   R.Window.RefreshCpuPage();
-  EXPECT_EQ(PanelRow(R.Panel, 14), " CnPxhyZS");
+  EXPECT_EQ(TtyRowText(R.Panel, 14), " CnPxhyZS");
   EXPECT_EQ(R.Panel.GetCell(14, 1).Attribute, TSimpleTerminal::AttrReverse);
   EXPECT_EQ(R.Panel.GetCell(14, 2).Attribute, 0);
-  EXPECT_EQ(PanelRow(R.Panel, 8), " AF : 07 C5");
+  EXPECT_EQ(TtyRowText(R.Panel, 8), " AF : 07 C5");
   korvel_test::SaveScreenshot(korvel_test::Rendered(R.Window), "Cpu-page-registers");
 }
 
@@ -329,16 +321,16 @@ TEST(CpuPageTest, ExecuteNextStepsOneInstructionAndShowsTheNext) {
                      0xED, 0x00,         // no instruction: two bytes the processor steps over
                      0xDD, 0x01, 0x78, 0x56,  // DD before LD BC,nn
                      0x00});
-  EXPECT_EQ(PanelRow(R.Panel, 16), " ----") << "before the first instruction";
+  EXPECT_EQ(TtyRowText(R.Panel, 16), " ----") << "before the first instruction";
   ASSERT_TRUE(R.Window.StepCpuAct->isEnabled());
   R.Window.StepCpuAct->trigger();
   TMainWindowRig::Settle(1);
   EXPECT_EQ(R.Cpu.GetPC(), 0x0103);
   EXPECT_EQ(R.Cpu.GetPair(RegB), 0x1234);
-  EXPECT_EQ(PanelRow(R.Panel, 1), " PC : 01 03");
-  EXPECT_EQ(PanelRow(R.Panel, 5), " BC : 12 34");
-  EXPECT_EQ(PanelRow(R.Panel, 16), " 0100 LD BC,1234");
-  EXPECT_EQ(PanelRow(R.Panel, 17), " 0103 LD A,42");
+  EXPECT_EQ(TtyRowText(R.Panel, 1), " PC : 01 03");
+  EXPECT_EQ(TtyRowText(R.Panel, 5), " BC : 12 34");
+  EXPECT_EQ(TtyRowText(R.Panel, 16), " 0100 LD BC,1234");
+  EXPECT_EQ(TtyRowText(R.Panel, 17), " 0103 LD A,42");
   // The listing goes on from the program counter by the processor's lengths,
   // with the bytes of what has no text.
   const QStringList Lines = R.Window.CpuListing->Lines();
@@ -351,9 +343,9 @@ TEST(CpuPageTest, ExecuteNextStepsOneInstructionAndShowsTheNext) {
   R.Window.StepCpuAct->trigger();
   R.Window.StepCpuAct->trigger();
   EXPECT_EQ(R.Cpu.GetPC(), 0x0107);
-  EXPECT_EQ(PanelRow(R.Panel, 8).substr(0, 8), " AF : 42");
-  EXPECT_EQ(PanelRow(R.Panel, 16), " 0105 ???");
-  EXPECT_EQ(PanelRow(R.Panel, 17), " 0107 ???");
+  EXPECT_EQ(TtyRowText(R.Panel, 8).substr(0, 8), " AF : 42");
+  EXPECT_EQ(TtyRowText(R.Panel, 16), " 0105 ???");
+  EXPECT_EQ(TtyRowText(R.Panel, 17), " 0107 ???");
   R.Window.StepCpuAct->trigger();
   EXPECT_EQ(R.Cpu.GetPC(), 0x010B) << "the listing's next line is where the processor went";
   EXPECT_EQ(R.Window.CpuListing->Lines().value(0), "010B NOP");
@@ -381,7 +373,7 @@ TEST(CpuPageTest, DisassemblyNearTheTopOfMemoryWraps) {
   R.Cpu.WriteByte(0x0000, 0x12);  // the high byte of LD HL,nn at FFFEh
   R.Cpu.WriteByte(0x0001, 0x00);
   R.Program(0xFFFE, {0x21, 0x34});
-  EXPECT_EQ(PanelRow(R.Panel, 17), " FFFE LD HL,1234");
+  EXPECT_EQ(TtyRowText(R.Panel, 17), " FFFE LD HL,1234");
   const QStringList Lines = R.Window.CpuListing->Lines();
   ASSERT_GE(Lines.size(), 2);
   EXPECT_EQ(Lines[0], "FFFE LD HL,1234");
@@ -389,7 +381,7 @@ TEST(CpuPageTest, DisassemblyNearTheTopOfMemoryWraps) {
   R.Window.StepCpuAct->trigger();
   EXPECT_EQ(R.Cpu.GetPC(), 0x0001);
   EXPECT_EQ(R.Cpu.GetPair(RegH), 0x1234);
-  EXPECT_EQ(PanelRow(R.Panel, 16), " FFFE LD HL,1234");
+  EXPECT_EQ(TtyRowText(R.Panel, 16), " FFFE LD HL,1234");
   // A listing over the end of memory wraps and goes on.
   int Length = 0;
   R.Cpu.WriteByte(0xFFFF, 0xDD);
@@ -440,9 +432,9 @@ TEST(CpuPageTest, ABreakPointStopsTheRunWithItsMessage) {
   EXPECT_EQ(R.Cpu.CurrentPC, 0x0105);
   EXPECT_EQ(R.Cpu.GetRegisterA(), 1) << "stopped before the instruction at the break point";
   TMainWindowRig::Settle(2);
-  EXPECT_EQ(PanelRow(R.Panel, 17), " 0105 JP (0102)");
-  EXPECT_EQ(PanelRow(R.Panel, 16), " 0104 NOP");
-  EXPECT_EQ(PanelRow(R.Panel, 8).substr(0, 8), " AF : 01");
+  EXPECT_EQ(TtyRowText(R.Panel, 17), " 0105 JP (0102)");
+  EXPECT_EQ(TtyRowText(R.Panel, 16), " 0104 NOP");
+  EXPECT_EQ(TtyRowText(R.Panel, 8).substr(0, 8), " AF : 01");
 
   // Run again: the instruction at the break point runs first, the next round stops.
   R.Window.RunCpuAct->trigger();
@@ -459,7 +451,7 @@ TEST(CpuPageTest, ABreakPointStopsTheRunWithItsMessage) {
   R.Window.RunCpuAct->trigger();
   TMainWindowRig::Settle(2);
   EXPECT_EQ(R.MessageCount(), 4u);
-  EXPECT_EQ(PanelRow(R.Panel, 1), " PC : " + ByteText(R.Cpu.GetRegisterPCH(), true).toStdString() + " " +
+  EXPECT_EQ(TtyRowText(R.Panel, 1), " PC : " + ByteText(R.Cpu.GetRegisterPCH(), true).toStdString() + " " +
                                         ByteText(R.Cpu.GetRegisterPCL(), true).toStdString())
       << "the page shows where the machine stopped";
 }
@@ -488,7 +480,7 @@ TEST(CpuPageTest, ARunningMachineRefreshesOnlyWhatIsInViewAndNotEveryPass) {
   EXPECT_GT(Passes, 50u);
   EXPECT_LE(Refreshes, 1000 / TMainOrvanta::CpuRefreshIntervalMs + 5) << Passes << " passes";
   // The page shows the state the machine stopped in.
-  EXPECT_EQ(PanelRow(R.Panel, 8).substr(0, 8), " AF : " + ByteText(R.Cpu.GetRegisterA(), true).toStdString());
+  EXPECT_EQ(TtyRowText(R.Panel, 8).substr(0, 8), " AF : " + ByteText(R.Cpu.GetRegisterA(), true).toStdString());
 }
 
 TEST(CpuPageTest, LoadHexFilePlacesTheBytesAndSetsThePC) {
@@ -506,7 +498,7 @@ TEST(CpuPageTest, LoadHexFilePlacesTheBytesAndSetsThePC) {
   EXPECT_EQ(R.Cpu.ReadByte(0xFFFE), 0xAA);
   EXPECT_EQ(R.Cpu.ReadByte(0xFFFF), 0xBB);
   EXPECT_EQ(R.Cpu.GetPC(), 0x2000);
-  EXPECT_EQ(PanelRow(R.Panel, 17), " 2000 JP (2000)");
+  EXPECT_EQ(TtyRowText(R.Panel, 17), " 2000 JP (2000)");
   EXPECT_EQ(R.Grid.CellText(1, 0x201), "C3");
   EXPECT_FALSE(R.Rig.Machine().GetRunCpu()) << "the run state is kept";
 
@@ -530,7 +522,7 @@ TEST(CpuPageTest, LoadBinnaryFilePlacesTheProgramAt0100) {
   for (size_t Index = 0; Index < Program.size(); ++Index) Program[Index] = static_cast<char>(Index + 1);
   const std::filesystem::path File = WriteFile(R.Rig.Public() / "prog.com", Program);
   R.Program(0x0100, {0x00});
-  EXPECT_EQ(PanelRow(R.Panel, 17), " 0100 NOP");
+  EXPECT_EQ(TtyRowText(R.Panel, 17), " 0100 NOP");
   R.Cpu.WriteByte(0x0200, 0x99);
   R.Rig.Dialogs.FileAnswers = {File.string()};
   R.Window.LoadBinFileAct->trigger();
@@ -544,7 +536,7 @@ TEST(CpuPageTest, LoadBinnaryFilePlacesTheProgramAt0100) {
   ASSERT_EQ(R.MessageCount(), 1u);
   EXPECT_EQ(R.LastMessage(), "Program loaded, uses 1 blocks.");
   EXPECT_EQ(R.Grid.CellText(2, 0x11), "02");
-  EXPECT_EQ(PanelRow(R.Panel, 17), " 0100 LD BC,0302") << "the page shows the program";
+  EXPECT_EQ(TtyRowText(R.Panel, 17), " 0100 LD BC,0302") << "the page shows the program";
   EXPECT_EQ(R.Window.CpuListing->Lines().value(0), "0100 LD BC,0302");
 }
 

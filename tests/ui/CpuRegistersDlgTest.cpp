@@ -15,16 +15,9 @@
 #include "Z80RegistersDlg.h"
 
 using korvel_test::TMainWindowRig;
+using korvel_test::TtyRowText;
 
 namespace {
-
-std::string PanelRow(const TSimpleTerminal& Panel, int Row) {
-  std::string Line;
-  for (int Column = 0; Column < Panel.GetColumns(); ++Column)
-    Line += static_cast<char>(Panel.GetCell(Row, Column).Character);
-  while (!Line.empty() && (Line.back() == ' ' || Line.back() == '\0')) Line.pop_back();
-  return Line;
-}
 
 struct TRegistersRig {
   TMainWindowRig Rig;
@@ -172,10 +165,10 @@ TEST(CpuRegistersDlgTest, EveryRegisterIsEditedWhenTheEditIsConfirmed) {
   EXPECT_TRUE(R.Rig.Dialogs.Messages.empty());
   // The PC's bytes move the processor's next address, and the CPU page follows.
   EXPECT_EQ(R.Cpu.CurrentPC, 0x1019);
-  EXPECT_EQ(PanelRow(*R.Window.SimpleTerminal2, 1), " PC : 10 19");
-  EXPECT_EQ(PanelRow(*R.Window.SimpleTerminal2, 17).substr(0, 5), " 1019");
-  EXPECT_EQ(PanelRow(*R.Window.SimpleTerminal2, 5), " BC : 6A 73");
-  EXPECT_EQ(PanelRow(*R.Window.SimpleTerminal2, 12), " AF': A0 A9");
+  EXPECT_EQ(TtyRowText(*R.Window.SimpleTerminal2, 1), " PC : 10 19");
+  EXPECT_EQ(TtyRowText(*R.Window.SimpleTerminal2, 17).substr(0, 5), " 1019");
+  EXPECT_EQ(TtyRowText(*R.Window.SimpleTerminal2, 5), " BC : 6A 73");
+  EXPECT_EQ(TtyRowText(*R.Window.SimpleTerminal2, 12), " AF': A0 A9");
 
   // In decimal, the dialog reads decimal.
   korvel_test::ClickBox(R.Dialog.HexMemoryDisplay);
@@ -238,10 +231,10 @@ TEST(CpuRegistersDlgTest, TheFlagBoxesSetFAndFollowIt) {
     EXPECT_EQ(R.Cpu.GetStatusFlags(), Expected) << "bit " << Bit;
   }
   EXPECT_EQ(R.Dialog.CellText(2, 5), "FF");
-  EXPECT_EQ(PanelRow(*R.Window.SimpleTerminal2, 14), " CNPXHYZS");
+  EXPECT_EQ(TtyRowText(*R.Window.SimpleTerminal2, 14), " CNPXHYZS");
   Flags.item(6)->setCheckState(Qt::Unchecked);  // the box's own change, as a click makes it
   EXPECT_EQ(R.Cpu.GetStatusFlags(), 0xBF);
-  EXPECT_EQ(PanelRow(*R.Window.SimpleTerminal2, 14), " CNPXHYzS");
+  EXPECT_EQ(TtyRowText(*R.Window.SimpleTerminal2, 14), " CNPXHYzS");
 
   // F changed elsewhere (an edit of the F byte, a step): the boxes follow.
   R.Enter(2, 5, "05");

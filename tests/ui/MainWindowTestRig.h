@@ -32,6 +32,15 @@
 
 namespace korvel_test {
 
+// Row Row of a TTY control as text, trailing blanks removed.
+inline std::string TtyRowText(const TSimpleTerminal& Terminal, int Row) {
+  std::string Line;
+  for (int Column = 0; Column < Terminal.GetColumns(); ++Column)
+    Line += static_cast<char>(Terminal.GetCell(Row, Column).Character);
+  while (!Line.empty() && (Line.back() == ' ' || Line.back() == '\0')) Line.pop_back();
+  return Line;
+}
+
 class TScriptedDialogs final : public IMainDialogs {
  public:
   // Answers of the next dialogs, in order; a dialog without one is cancelled.
@@ -158,13 +167,7 @@ class TMainWindowRig {
   std::string TtyText() {
     std::string Text;
     TSimpleTerminal& Terminal = *Window->SimpleTerminal1;
-    for (int Row = 0; Row < Terminal.GetRows(); ++Row) {
-      std::string Line;
-      for (int Column = 0; Column < Terminal.GetColumns(); ++Column)
-        Line += static_cast<char>(Terminal.GetCell(Row, Column).Character);
-      while (!Line.empty() && (Line.back() == ' ' || Line.back() == '\0')) Line.pop_back();
-      Text += Line + "\n";
-    }
+    for (int Row = 0; Row < Terminal.GetRows(); ++Row) Text += TtyRowText(Terminal, Row) + "\n";
     return Text;
   }
   template <class TCondition>
