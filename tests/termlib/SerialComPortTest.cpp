@@ -20,15 +20,16 @@
 #include "AwWin32.h"
 #include "ComPortNames.h"
 #include "PseudoTerminal.h"
+#include "WaitUntil.h"
 #include "SerialPort.h"
 #include "TempFolder.h"
 
 using korvel_test::PseudoTerminal;
+using korvel_test::Bytes;
 using namespace std::chrono_literals;
 
 namespace {
 
-std::vector<uint8_t> Bytes(const std::string& Text) { return {Text.begin(), Text.end()}; }
 std::string Text(const std::vector<uint8_t>& Data) { return {Data.begin(), Data.end()}; }
 
 // Records what the port tells its users, in order.

@@ -17,23 +17,14 @@
 #include "AwWin32.h"
 #include "ComPortNames.h"
 #include "PseudoTerminal.h"
+#include "WaitUntil.h"
 
 using korvel_test::PseudoTerminal;
+using korvel_test::WaitUntil;
+using korvel_test::Bytes;
 using namespace std::chrono_literals;
 
 namespace {
-
-// Waits until Done holds; the limit only keeps a broken test from hanging.
-bool WaitUntil(const std::function<bool()>& Done, std::chrono::milliseconds Limit = 30s) {
-  const auto deadline = std::chrono::steady_clock::now() + Limit;
-  while (!Done()) {
-    if (std::chrono::steady_clock::now() > deadline) return Done();
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
-
-std::vector<uint8_t> Bytes(const std::string& Text) { return {Text.begin(), Text.end()}; }
 
 // Pseudo-random bytes; without the flow-control characters where software flow is on.
 std::vector<uint8_t> RandomBytes(size_t Count, uint32_t Seed, bool AvoidFlowChars = false) {

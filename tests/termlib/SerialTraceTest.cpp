@@ -16,24 +16,16 @@
 #include "AdExcept.h"
 #include "AwWin32.h"
 #include "PseudoTerminal.h"
+#include "WaitUntil.h"
 #include "TempFolder.h"
 
 using korvel_test::PseudoTerminal;
+using korvel_test::WaitUntil;
+using korvel_test::Bytes;
 using korvel_test::TTempFolder;
 using namespace std::chrono_literals;
 
 namespace {
-
-bool WaitUntil(const std::function<bool()>& Done, std::chrono::milliseconds Limit = 30s) {
-  const auto deadline = std::chrono::steady_clock::now() + Limit;
-  while (!Done()) {
-    if (std::chrono::steady_clock::now() > deadline) return Done();
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
-
-std::vector<uint8_t> Bytes(const std::string& Text) { return {Text.begin(), Text.end()}; }
 
 std::string ReadFile(const std::string& Name) {
   std::ifstream in(Name, std::ios::binary);

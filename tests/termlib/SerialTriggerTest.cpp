@@ -10,22 +10,14 @@
 
 #include "AwWin32.h"
 #include "PseudoTerminal.h"
+#include "WaitUntil.h"
 
 using korvel_test::PseudoTerminal;
+using korvel_test::WaitUntil;
+using korvel_test::Bytes;
 using namespace std::chrono_literals;
 
 namespace {
-
-bool WaitUntil(const std::function<bool()>& Done, std::chrono::milliseconds Limit = 30s) {
-  const auto deadline = std::chrono::steady_clock::now() + Limit;
-  while (!Done()) {
-    if (std::chrono::steady_clock::now() > deadline) return Done();
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
-
-std::vector<uint8_t> Bytes(const std::string& Text) { return {Text.begin(), Text.end()}; }
 
 struct TPort {
   PseudoTerminal Pty;

@@ -35,6 +35,7 @@
 #include "SelPathDlg.h"
 #include "SetAttributesDlg.h"
 #include "TextViewer.h"
+#include "WaitUntil.h"
 
 namespace korvel_test {
 
@@ -106,8 +107,6 @@ class TDiskManagerDialogs final : public IMainDialogs {
 
   TScriptedDialogs& FBase;
 };
-
-inline std::vector<uint8_t> Bytes(const std::string& Text) { return std::vector<uint8_t>(Text.begin(), Text.end()); }
 
 // Bytes that differ from each other and hold every value, 1Ah included.
 inline std::vector<uint8_t> Pattern(size_t Size, unsigned Seed = 1) {
