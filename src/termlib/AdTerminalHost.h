@@ -44,7 +44,6 @@ struct TAdViewGeometry {
   int OriginCol = 1;
   int VisibleRows = 24;
   int VisibleCols = 132;
-  bool FreezeScrollBack = true;
 };
 
 // Line attributes of the VT100.

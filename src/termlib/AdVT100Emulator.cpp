@@ -635,15 +635,10 @@ void TAdVT100Emulator::LazyPaint() {
     }
     return;
   }
-  while (Buffer->GetInvalidRect(Rect)) {
-    int Top = Rect.Top;
-    int Bottom = Rect.Bottom;
-    if (!View.FreezeScrollBack) {
-      Top += View.OriginRow - 1;
-      Bottom += View.OriginRow;
-    }
-    for (int Row = Top; Row <= Bottom; ++Row) PaintRow(Row, Rect.Left, Rect.Right, false, true);
-  }
+  // The changed rows are screen rows of the buffer, which the row painter places on
+  // the view by its origin: they are painted as they are, wherever the view stands.
+  while (Buffer->GetInvalidRect(Rect))
+    for (int Row = Rect.Top; Row <= Rect.Bottom; ++Row) PaintRow(Row, Rect.Left, Rect.Right, false, true);
 }
 
 void TAdVT100Emulator::Paint(int FirstRow, int LastRow, int FirstCol, int LastCol) {

@@ -530,7 +530,6 @@ TAdViewGeometry TAdCustomTerminal::GetViewGeometry() const {
   View.OriginCol = FOriginCol;
   View.VisibleRows = FVisibleRows;
   View.VisibleCols = FVisibleCols;
-  View.FreezeScrollBack = FFreezeScrollBack;
   return View;
 }
 
@@ -1094,11 +1093,8 @@ QString TAdCustomTerminal::GetSelectedText() const {
   for (int Row = Start.Row; Row <= End.Row; ++Row) {
     const int From = std::max(Row == Start.Row ? Start.Col : 1, 1);
     const int To = std::min(Row == End.Row ? End.Col : Columns, Columns);
-    QString Line;
-    for (int Col = From; Col <= To; ++Col) Line.append(QChar(ShownCharacter(Row, Col)));
-    while (!Line.isEmpty() && Line.back() == u' ') Line.chop(1);
-    Text += Line;
-    if (Row != End.Row) Text += u'\n';
+    for (int Col = From; Col <= To; ++Col) Text.append(QChar(ShownCharacter(Row, Col)));
+    Text += QStringLiteral("\r\n");
   }
   return Text;
 }

@@ -104,6 +104,7 @@ class TAdCustomTerminal : public QAbstractScrollArea, public TAdTerminalHost, pu
   void SetCursorType(TAdCursorType Value) override;
   bool GetFollowCursor() const { return FFollowCursor; }
   void SetFollowCursor(bool Value);
+  // Kept as set: changed cells are repainted where the view shows them either way.
   bool GetFreezeScrollBack() const { return FFreezeScrollBack; }
   void SetFreezeScrollBack(bool Value) { FFreezeScrollBack = Value; }
   bool GetHalfDuplex() const override { return FHalfDuplex; }
@@ -157,8 +158,10 @@ class TAdCustomTerminal : public QAbstractScrollArea, public TAdTerminalHost, pu
   // Marks the cells from (StartRow, StartCol) to (EndRow, EndCol) in reading order,
   // corners in either order; rows below 1 are scroll-back.
   void SetSelection(int StartRow, int StartCol, int EndRow, int EndCol);
-  // The selected text as shown: rows joined by line ends, each row without its
-  // trailing blanks; only cells that exist in the buffer are read.
+  // The selected text as shown, as a copy puts it on the clipboard: each row from the
+  // selection's start column (first row) or column 1 to the buffer's last column (the
+  // last row to the selection's end column), blanks included, each followed by CR LF.
+  // Only cells that exist in the buffer are read.
   QString GetSelectedText() const;
   void CopyToClipboard();
   // Writes the clipboard's text to the screen when PasteToScreen is on, and sends it to

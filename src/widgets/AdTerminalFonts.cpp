@@ -43,7 +43,7 @@ constexpr char16_t Windows1252High[32] = {
 };
 
 char16_t Windows1252(uint8_t Code) {
-  if (Code < 0x20) return 0;  // control characters have no picture in a text face
+  if (Code < 0x20 || Code == 0x7F) return 0;  // control characters have no picture in a text face
   if (Code >= 0x80 && Code < 0xA0) return Windows1252High[Code - 0x80];
   return Code;
 }

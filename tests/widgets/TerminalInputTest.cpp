@@ -78,6 +78,9 @@ struct TCrtPage {
 
 QString Clipboard() { return QGuiApplication::clipboard()->text(); }
 
+// One row of copied text: its cells to the last one copied, blanks included, and CR LF.
+QString CopiedRow(const QString& Text, int Cells) { return Text.leftJustified(Cells, u' ') + QStringLiteral("\r\n"); }
+
 }  // namespace
 
 TEST(TerminalKeys, KeysBecomeTheKeyMapsSequencesInEveryMode) {
@@ -165,9 +168,10 @@ TEST(TerminalSelection, DragCopyAcrossScrollbackCornersAnywhereAndPaste) {
   ASSERT_EQ(Page.Terminal.GetWholeRows(), 24);
 
   // A drag from row 3 column 3 to row 5 column 2 copies the rest of row 3, all of row
-  // 4 and row 5 up to column 2, trailing blanks dropped; dragging back selects the same.
+  // 4 and row 5 up to column 2, each row ended by CR LF; dragging back selects the same.
+  const QString Dragged = CopiedRow("w 20", 78) + CopiedRow("row 21", 80) + CopiedRow("ro", 2);
   Page.Drag(Page.At(3, 3), Page.At(5, 2));
-  EXPECT_EQ(Clipboard(), "w 20\nrow 21\nro");
+  EXPECT_EQ(Clipboard(), Dragged);
   EXPECT_TRUE(Page.Terminal.HasSelection());
   QImage Marked = korvel_test::Rendered(*Page.Terminal.viewport());
   korvel_test::SaveScreenshot(Marked, "terminal_selection");
@@ -177,11 +181,11 @@ TEST(TerminalSelection, DragCopyAcrossScrollbackCornersAnywhereAndPaste) {
   EXPECT_EQ(Marked.pixelColor(Page.At(6, 5).x(), 5 * Page.Terminal.GetCellHeight()), QColor(0, 0, 0));
   QGuiApplication::clipboard()->clear();
   Page.Drag(Page.At(5, 2), Page.At(3, 3));
-  EXPECT_EQ(Clipboard(), "w 20\nrow 21\nro");
+  EXPECT_EQ(Clipboard(), Dragged);
 
-  // A single click copies the one character under it.
+  // A single click copies the one character under it and CR LF.
   Page.Drag(Page.At(7, 1), Page.At(7, 1));
-  EXPECT_EQ(Clipboard(), "r");
+  EXPECT_EQ(Clipboard(), "r\r\n");
 
   // Ctrl+C copies a selection instead of sending ETX; Esc while dragging cancels it.
   Page.Mouse(QEvent::MouseButtonPress, Page.At(1, 1));
@@ -195,7 +199,7 @@ TEST(TerminalSelection, DragCopyAcrossScrollbackCornersAnywhereAndPaste) {
   Page.Drag(Page.At(2, 1), Page.At(2, 6));
   EXPECT_EQ(Clipboard(), "untouched");
   EXPECT_EQ(Page.Press(Qt::Key_C, Qt::ControlModifier), "");
-  EXPECT_EQ(Clipboard(), "row 19");
+  EXPECT_EQ(Clipboard(), "row 19\r\n");
   Page.Terminal.SetAutoCopy(true);
 
   // Across the scroll-back: the view scrolled up shows "row 1" at its top.
@@ -203,19 +207,21 @@ TEST(TerminalSelection, DragCopyAcrossScrollbackCornersAnywhereAndPaste) {
   Settle();
   ASSERT_EQ(Page.Terminal.GetOriginRow(), -16);
   Page.Drag(Page.At(1, 1), Page.At(22, 6));  // rows -16 .. 5
-  const QStringList Lines = Clipboard().split('\n');
-  ASSERT_EQ(Lines.size(), 22);
-  EXPECT_EQ(Lines.front(), "row 1");
-  EXPECT_EQ(Lines.back(), "row 22");
+  const QStringList Lines = Clipboard().split(QStringLiteral("\r\n"));
+  ASSERT_EQ(Lines.size(), 23);
+  EXPECT_EQ(Lines.front(), QStringLiteral("row 1").leftJustified(80, u' '));
+  EXPECT_EQ(Lines[21], "row 22");
+  EXPECT_EQ(Lines.back(), "") << "the last row ends with CR LF too";
 
   // Corners anywhere: before the first scroll-back row, past the last column, reversed.
   Page.Terminal.SetSelection(INT_MAX, INT_MAX, INT_MIN, INT_MIN);
-  const QStringList All = Page.Terminal.GetSelectedText().split('\n');
-  EXPECT_EQ(All.size(), Page.Terminal.GetScrollbackRows()) << "every buffer row once";
-  EXPECT_EQ(All[-16 - (24 - 200 + 1)], "row 1");
-  EXPECT_EQ(All[All.size() - 2], "row 40");
+  const QStringList All = Page.Terminal.GetSelectedText().split(QStringLiteral("\r\n"));
+  EXPECT_EQ(All.size(), Page.Terminal.GetScrollbackRows() + 1) << "every buffer row once";
+  EXPECT_EQ(All[-16 - (24 - 200 + 1)].trimmed(), "row 1");
+  EXPECT_EQ(All[All.size() - 3].trimmed(), "row 40");
   Page.Terminal.SetSelection(6, 500, 4, -7);
-  EXPECT_EQ(Page.Terminal.GetSelectedText(), "row 21\nrow 22\nrow 23") << "row 4 from column 1, row 6 to its end";
+  EXPECT_EQ(Page.Terminal.GetSelectedText(), CopiedRow("row 21", 80) + CopiedRow("row 22", 80) + CopiedRow("row 23", 80))
+      << "row 4 from column 1, row 6 to its end";
   Page.Terminal.SetSelection(-100000, 3, -5000, 9);
   EXPECT_EQ(Page.Terminal.GetSelectedText(), "");
   Page.Terminal.CopyToClipboard();
@@ -226,7 +232,7 @@ TEST(TerminalSelection, DragCopyAcrossScrollbackCornersAnywhereAndPaste) {
   Page.Terminal.SetOriginRow(1);
   Page.Terminal.SetSelection(3, 1, 3, 6);
   Page.Write("\x1B[24;1H\n");
-  EXPECT_EQ(Page.Terminal.GetSelectedText(), "row 20");
+  EXPECT_EQ(Page.Terminal.GetSelectedText(), "row 20\r\n");
 
   // Paste: nothing with both paste flags off; to the screen, lines ending in CR LF.
   Page.Terminal.CancelMode();

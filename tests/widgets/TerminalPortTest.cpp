@@ -63,11 +63,12 @@ struct TSerialTerminal {
     Terminal.resize(Terminal.GetCellWidth() * 80 + Frame, Terminal.GetCellHeight() * 24 + Frame);
     Terminal.show();
   }
-  // The text row Row shows, as a user would copy it.
+  // The text row Row shows, as a user would copy it, without its trailing blanks.
   QString Row(int Row) {
     Terminal.SetSelection(Row, 1, Row, 80);
-    const QString Text = Terminal.GetSelectedText();
+    QString Text = Terminal.GetSelectedText();
     Terminal.CancelMode();
+    while (Text.endsWith(u'\n') || Text.endsWith(u'\r') || Text.endsWith(u' ')) Text.chop(1);
     return Text;
   }
   // Waits until the far end has received Count bytes.
@@ -256,7 +257,7 @@ TEST(TerminalPort, LinksDropWhenEitherSideGoes) {
   Pty.Send({'o', 'k'});
   EXPECT_TRUE(WaitFor([&] {
     Second.SetSelection(1, 1, 1, 2);
-    return Second.GetSelectedText() == "ok";
+    return Second.GetSelectedText() == "ok\r\n";
   }));
   // A port that goes leaves the terminal without one, inactive.
   Port.reset();
