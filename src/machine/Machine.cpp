@@ -64,6 +64,10 @@ TMachine::TMachine(const std::filesystem::path& WorkFolder, IMainThread* MainThr
   FCrtEmulator->SetAppCursorKeys(false);
   FCrtEmulator->SetAppKeypad(false);
   FCrtEmulator->SetAutoRepeat(true);
+  // Bytes 127 to 255 show as the characters they are, not as line drawing; the
+  // terminal answers ENQ with nothing.
+  FCrtEmulator->DisplayUpperASCII = true;
+  FCrtEmulator->Answerback.clear();
   if (TAdKeyboardMapping* KeyMap = FCrtEmulator->GetKeyboardMapping()) {
     const std::pair<const char*, const char*> ExtraKeys[] = {
         {"VK_NEXT", "DEC_PF3k"}, {"VK_PRIOR", "DEC_PF4k"}, {"VK_HOME", "DEC_PF1k"}, {"VK_END", "DEC_PF2k"}};

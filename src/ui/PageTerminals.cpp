@@ -35,6 +35,14 @@ void TMainOrvanta::CreateCrtPage() {
   AdTerminal1->SetScrollback(false);
   AdTerminal1->SetCursorType(ctUnderline);
   AdTerminal1->SetWantAllKeys(true);
+  // What CP/M writes shows at once, the view never moves into the scroll-back, and
+  // the mouse selects nothing: a click or Ctrl+C belongs to the program in CP/M.
+  AdTerminal1->SetUseLazyDisplay(false);
+  AdTerminal1->SetLazyByteDelay(1);
+  AdTerminal1->SetLazyTimeDelay(1);
+  AdTerminal1->SetMouseSelect(false);
+  AdTerminal1->SetAutoScrollback(false);
+  AdTerminal1->SetFreezeScrollBack(false);
   // The machine's VT100 emulator shows on this terminal; its text takes the
   // terminal's colours.
   TAdTerminalBuffer& Buffer = FMachine->CrtBuffer();
