@@ -308,6 +308,10 @@ class TMachine {
   // Serial ports.
   void InitComPorts();
   void ActivateCom(int Port);
+  // Tells the port how much of its queue is free, so that its receive thread
+  // takes no more from the host than the queue holds (after every change to the queue).
+  void ComQueueChanged(int Port);
+  void ComByteTaken(int Port);
   void ComDataBlock(int Port, const uint8_t* Data, uint32_t Count);
   void ComModemSignal(int Port, uint8_t Signals);
   void ComBreak(int Port);
