@@ -220,6 +220,11 @@ class TMachine {
   void SetPrinter(std::unique_ptr<IMachinePrinter> Printer);
   IMachinePrinter* Printer() { return FPrinter.get(); }
   std::string SelectedPrinterName;
+  // Ends the printer's running job, or throws it away with Abort ("Eject" and
+  // "Abort", the PRINT command). A printer that cannot end it (the host's
+  // print system refused the job) is switched off and the failure reported, as
+  // a failure while printing is; the reason is returned then, else "".
+  std::string EndPrintJob(bool Abort);
 
   std::string InputFileName;
   TReaderEndOfStream ReaderEndOfStream = TReaderEndOfStream::ReportNothing;
@@ -304,6 +309,7 @@ class TMachine {
   void ClosePunch();
   void WriteLiveIoByte(uint8_t Value);
   void DeviceFailed(const std::string& Text);
+  void PrinterFailed(const std::string& Reason);
 
   // Serial ports.
   void InitComPorts();
