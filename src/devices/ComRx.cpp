@@ -10,6 +10,9 @@
 namespace {
 // Where the device has modem lines, they are looked at this often.
 constexpr int kModemLinePollMs = 50;
+// The least room worth a read: the port's decoder may give one byte more than
+// it reads (see TSerialPort::Read).
+constexpr uint32_t kLeastReadRoom = 2;
 
 uint8_t ModemLineChanges(int before, int now) {
   uint8_t signals = 0;
@@ -41,6 +44,20 @@ void TComRxThread::Start() {
 
 bool TComRxThread::IsCurrentThread() const { return CurrentReceiveThread == this; }
 
+// The thread says it is about to wait before it looks at the room; the
+// receiver stores the room before it looks whether the thread waits. So either
+// the thread sees the new room or the receiver sees it waiting and wakes it.
+bool TComRxThread::ReceiverHasRoom() {
+  FWaitingForRoom.store(true);
+  if (FOwner.GetReceiveRoom() < kLeastReadRoom) return false;
+  FWaitingForRoom.store(false);
+  return true;
+}
+
+void TComRxThread::ReceiveRoomChanged() {
+  if (FWaitingForRoom.exchange(false)) FWake.Signal();
+}
+
 TComRxThread::~TComRxThread() { Join(); }
 
 void TComRxThread::Stop() {
@@ -65,16 +82,21 @@ void TComRxThread::Execute() {
   CurrentReceiveThread = this;
   std::optional<int> lines = FPort.GetModemLines();
   while (!FStopped->load()) {
-    pollfd waits[2] = {{FPort.Handle(), POLLIN, 0}, {FWake.Handle(), POLLIN, 0}};
+    // While the receiver has no room the device is not watched at all: what
+    // arrives stays with the driver, which holds the sender back.
+    const bool room = ReceiverHasRoom();
+    pollfd waits[2] = {{room ? FPort.Handle() : -1, POLLIN, 0}, {FWake.Handle(), POLLIN, 0}};
     const int ready = poll(waits, 2, lines ? kModemLinePollMs : -1);
     if (FStopped->load()) break;
     if (ready < 0 && errno != EINTR) {
       DoError(errno);
       break;
     }
+    // A stop is seen above before the wake-up is cleared here, so no stop is lost.
+    if (ready > 0 && (waits[1].revents & POLLIN)) FWake.Reset();
     TSerialInputEvents events;
     bool failed = false;
-    if (ready > 0 && (waits[0].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)))
+    if (room && ready > 0 && (waits[0].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)))
       failed = !ReadAvailable(events);
     if (FStopped->load()) break;
 
@@ -103,15 +125,18 @@ void TComRxThread::Execute() {
 bool TComRxThread::ReadAvailable(TSerialInputEvents& Events) {
   bool failed = false;
   while (!FStopped->load() && !failed) {
-    // Take everything that is waiting, up to the buffer's size, as one block.
+    // Take everything that is waiting, up to the buffer's size and the room the
+    // receiver has, as one block.
+    const size_t limit = std::min<size_t>(kReceiveBufferSize, FOwner.GetReceiveRoom());
     size_t count = 0;
-    while (count + 2 <= kReceiveBufferSize) {
-      const ssize_t got = FPort.Read(FBuffer.get() + count, kReceiveBufferSize - count, Events);
+    while (count + kLeastReadRoom <= limit) {
+      const ssize_t got = FPort.Read(FBuffer.get() + count, limit - count, Events);
       if (got < 0) failed = true;
       if (got <= 0) break;
       count += static_cast<size_t>(got);
     }
     if (count == 0) break;
+    FOwner.TakeReceiveRoom(static_cast<uint32_t>(count));
     if (!FEvents.OnDataBlock && !FEvents.OnData) continue;
     // Each delivered block has its own copy: a synchronised handler may still be
     // using it after the thread has been released from waiting for it.
@@ -141,6 +166,18 @@ void TComRxThread::DoError(int Code) {
 TComRx::TComRx(IMainThread* MainThread) : FMainThread(MainThread) {}
 
 TComRx::~TComRx() { ClosePort(); }
+
+void TComRx::SetReceiveRoom(uint32_t Bytes) {
+  FReceiveRoom.store(Bytes);
+  if (FThread) FThread->ReceiveRoomChanged();
+}
+
+void TComRx::TakeReceiveRoom(uint32_t Bytes) {
+  uint32_t room = FReceiveRoom.load();
+  while (room != UnlimitedReceiveRoom &&
+         !FReceiveRoom.compare_exchange_weak(room, room - std::min(room, Bytes))) {
+  }
+}
 
 bool TComRx::GetActive() const { return FThread && !FThread->Finished(); }
 

@@ -3,6 +3,12 @@
 // thread when SyncCallbacks is on (see MainThread.h). Bytes are sent one at a
 // time: the emulated machine asks TxReady before each byte, and WriteByte never
 // waits longer than the time-out it is given.
+//
+// A receiver with a queue of its own tells the port how much room it has left
+// (SetReceiveRoom): the thread then takes no more than that from the host and
+// leaves the rest with the host's driver, which holds the sender back (RTS/CTS
+// or XON/XOFF on a line; a writer on a pseudo-terminal waits), until the
+// receiver makes room again.
 #pragma once
 
 #include <atomic>
@@ -52,6 +58,8 @@ class TComRxThread final {
 
   // Starts the thread; called once the owner holds this object.
   void Start();
+  // Wakes the thread when it waits for the receiver to make room.
+  void ReceiveRoomChanged();
   // Asks the thread to end: wakes its wait and releases a pending synchronised
   // call. Safe from any thread, the receive thread included.
   void Stop();
@@ -63,8 +71,12 @@ class TComRxThread final {
 
  private:
   void Execute();
-  // Reads until nothing more is waiting; false when the device failed.
+  // Reads until nothing more is waiting or the receiver has no room left;
+  // false when the device failed.
   bool ReadAvailable(TSerialInputEvents& Events);
+  // Whether the receiver has room for a read; without, the thread waits for
+  // ReceiveRoomChanged.
+  bool ReceiverHasRoom();
   void Deliver(std::function<void()> Work);
   void DoError(int Code);
 
@@ -77,6 +89,7 @@ class TComRxThread final {
   // Shared with the calls handed to the main thread, which may outlive the thread.
   std::shared_ptr<std::atomic<bool>> FStopped = std::make_shared<std::atomic<bool>>(false);
   std::atomic<bool> FFinished{false};
+  std::atomic<bool> FWaitingForRoom{false};
   // Bytes taken from the device in one read at most.
   static constexpr size_t kReceiveBufferSize = 65536;
   std::unique_ptr<uint8_t[]> FBuffer = std::make_unique<uint8_t[]>(kReceiveBufferSize);
@@ -116,6 +129,17 @@ class TComRx final {
   // the thread; the next OpenPort, ClosePort or the destructor finish the job.
   void ClosePort();
 
+  // Bytes the receiver of OnDataBlock and OnData can take now (unlimited at
+  // first). The receive thread reads no more than that from the host between
+  // two calls; each delivered block is counted against it until the receiver
+  // sets it again, which it does after each block and whenever it has made
+  // room. Called where the port is used (the main thread) or from its handlers.
+  static constexpr uint32_t UnlimitedReceiveRoom = UINT32_MAX;
+  void SetReceiveRoom(uint32_t Bytes);
+  uint32_t GetReceiveRoom() const { return FReceiveRoom.load(); }
+  // Counts Bytes taken from the host against the room (the receive thread's part).
+  void TakeReceiveRoom(uint32_t Bytes);
+
   // A byte can be handed over now (see TSerialPort::CanWrite).
   bool TxReady();
   // Waits up to TimeoutMs (0: no wait; at most a minute) for the previous byte
@@ -131,5 +155,6 @@ class TComRx final {
   std::string FPortName;
   bool FSyncCallbacks = true;
   TSerialPort FPort;
+  std::atomic<uint32_t> FReceiveRoom{UnlimitedReceiveRoom};
   std::unique_ptr<TComRxThread> FThread;
 };

@@ -220,6 +220,11 @@ class TMachine {
   void SetPrinter(std::unique_ptr<IMachinePrinter> Printer);
   IMachinePrinter* Printer() { return FPrinter.get(); }
   std::string SelectedPrinterName;
+  // Ends the printer's running job, or throws it away with Abort ("Eject" and
+  // "Abort", the PRINT command). A printer that cannot end it (the host's
+  // print system refused the job) is switched off and the failure reported, as
+  // a failure while printing is; the reason is returned then, else "".
+  std::string EndPrintJob(bool Abort);
 
   std::string InputFileName;
   TReaderEndOfStream ReaderEndOfStream = TReaderEndOfStream::ReportNothing;
@@ -304,10 +309,15 @@ class TMachine {
   void ClosePunch();
   void WriteLiveIoByte(uint8_t Value);
   void DeviceFailed(const std::string& Text);
+  void PrinterFailed(const std::string& Reason);
 
   // Serial ports.
   void InitComPorts();
   void ActivateCom(int Port);
+  // Tells the port how much of its queue is free, so that its receive thread
+  // takes no more from the host than the queue holds (after every change to the queue).
+  void ComQueueChanged(int Port);
+  void ComByteTaken(int Port);
   void ComDataBlock(int Port, const uint8_t* Data, uint32_t Count);
   void ComModemSignal(int Port, uint8_t Signals);
   void ComBreak(int Port);

@@ -151,6 +151,8 @@ void TMachine::ColdBoot() {
   SetRunCpu(false);
   Com1Queue.Clear();
   Com2Queue.Clear();
+  ComQueueChanged(1);
+  ComQueueChanged(2);
   CrtKeyQueue.Clear();
   LastCrtKey = 0;
   TtyKeyQueue.Clear();

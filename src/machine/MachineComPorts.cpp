@@ -48,6 +48,7 @@ void TMachine::InitComPorts() {
       Stop = true;
       ComPortFailed(Port, std::strerror(static_cast<int>(Code)));
     };
+    ComQueueChanged(Port);
   }
 }
 
@@ -72,8 +73,8 @@ void TMachine::ComPortRead(uint8_t Port, uint8_t& Data) {
     case 21:
       if (UseTcpAsCom1)
         FTcpPort->ReadByte(Data);
-      else
-        Com1Queue.Get(Data);
+      else if (Com1Queue.Get(Data))
+        ComByteTaken(1);
       break;
     case 22: {
       uint8_t Status = 0;
@@ -85,7 +86,7 @@ void TMachine::ComPortRead(uint8_t Port, uint8_t& Data) {
       break;
     }
     case 23:
-      Com2Queue.Get(Data);
+      if (Com2Queue.Get(Data)) ComByteTaken(2);
       break;
     case 48:
       Data = GetComConfig(1);
@@ -152,6 +153,7 @@ void TMachine::ActivateCom(int Port) {
   TByteFIFO& Queue = Port == 1 ? Com1Queue : Com2Queue;
   Queue.Clear();
   Rx.ClosePort();
+  ComQueueChanged(Port);
   if (Port == 1) FTcpPort->SetActive(false);
 
   try {
@@ -199,14 +201,32 @@ void TMachine::ComPortFailed(int Port, const std::string& Reason) {
 
 // ---------------------------------------------------------------- received data
 
+// The port takes no more from the host than the queue has room for (see
+// ComQueueChanged), so a block always fits; only a caller that ignores the room
+// loses what finds the queue full.
 void TMachine::ComDataBlock(int Port, const uint8_t* Data, uint32_t Count) {
   bool& Drop = Port == 1 ? DropNextCom1Block : DropNextCom2Block;
   if (Drop) {
     Drop = false;
-    return;
+  } else {
+    TByteFIFO& Queue = Port == 1 ? Com1Queue : Com2Queue;
+    for (uint32_t I = 0; I < Count; ++I) Queue.Put(Data[I]);
   }
-  TByteFIFO& Queue = Port == 1 ? Com1Queue : Com2Queue;
-  for (uint32_t I = 0; I < Count; ++I) Queue.Put(Data[I]);
+  ComQueueChanged(Port);
+}
+
+// The port hears of the room CP/M makes only once the queue is half empty, so
+// that its receive thread wakes for a good share of the queue rather than for
+// every byte. Until then it knows of less room than there is, which is safe;
+// an empty queue is always known to be empty, so input never stalls.
+void TMachine::ComByteTaken(int Port) {
+  const TByteFIFO& Queue = Port == 1 ? Com1Queue : Com2Queue;
+  if (Queue.Count() <= Queue.Capacity() / 2) ComQueueChanged(Port);
+}
+
+void TMachine::ComQueueChanged(int Port) {
+  const TByteFIFO& Queue = Port == 1 ? Com1Queue : Com2Queue;
+  (Port == 1 ? *FComRx1 : *FComRx2).SetReceiveRoom(static_cast<uint32_t>(Queue.Capacity() - Queue.Count()));
 }
 
 void TMachine::ComModemSignal(int Port, uint8_t Signals) {

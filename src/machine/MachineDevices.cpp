@@ -78,9 +78,7 @@ void TMachine::DevicePortWrite(uint8_t Port, uint8_t Data) {
     try {
       FPrinter->PrintChar(Data);
     } catch (const std::exception& Error) {
-      // A printer that fails once would fail on every byte: it is switched off.
-      FPrinter.reset();
-      DeviceFailed(std::string("The printer failed and has been disabled: ") + Error.what());
+      PrinterFailed(Error.what());
     }
     return;
   }
@@ -103,7 +101,28 @@ void TMachine::DeviceFailed(const std::string& Text) {
   if (OnPortFilesChanged) OnPortFilesChanged();
 }
 
+// A printer that fails once would fail on every byte: it is switched off.
+void TMachine::PrinterFailed(const std::string& Reason) {
+  FPrinter.reset();
+  DeviceFailed("The printer failed and has been disabled: " + Reason);
+}
+
 void TMachine::SetPrinter(std::unique_ptr<IMachinePrinter> Printer) { FPrinter = std::move(Printer); }
+
+std::string TMachine::EndPrintJob(bool Abort) {
+  if (!FPrinter || !FPrinter->IsPrinting()) return {};
+  try {
+    if (Abort)
+      FPrinter->AbortJob();
+    else
+      FPrinter->EjectJob();
+  } catch (const std::exception& Error) {
+    const std::string Reason = Error.what();
+    PrinterFailed(Reason);
+    return Reason;
+  }
+  return {};
+}
 
 // ---------------------------------------------------------------- reader
 

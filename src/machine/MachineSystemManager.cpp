@@ -305,17 +305,10 @@ std::string TMachine::SysPrintCommand(const std::string& Argument) {
   }
   if (!FPrinter) return ListText({"Printer is not enabled."});
   if (!FPrinter->IsPrinting()) return ListText({"No print job is printing."});
-  try {
-    if (SameTextIgnoringCase(Argument, "EJECT")) {
-      FPrinter->EjectJob();
-      return ListText({"Printing remaining pages in the current print job."});
-    }
-    if (SameTextIgnoringCase(Argument, "ABORT")) {
-      FPrinter->AbortJob();
-      return ListText({"Aborting remaining pages in the current print job."});
-    }
-  } catch (const std::exception& Error) {
-    return ListText({Error.what()});
-  }
-  return ListText({"Valid printer commands are; ABORT and EJECT."});
+  const bool Eject = SameTextIgnoringCase(Argument, "EJECT");
+  if (!Eject && !SameTextIgnoringCase(Argument, "ABORT"))
+    return ListText({"Valid printer commands are; ABORT and EJECT."});
+  if (const std::string Failure = EndPrintJob(!Eject); !Failure.empty()) return ListText({Failure});
+  return ListText({Eject ? "Printing remaining pages in the current print job."
+                         : "Aborting remaining pages in the current print job."});
 }

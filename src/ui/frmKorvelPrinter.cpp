@@ -1,10 +1,12 @@
 // The printer of the Ports page and the "Printer" menu: the host printer chosen
-// in the list (or a PDF file instead), its orientation, paper and font, and the
-// list device switched on and off. Enabled, the machine's printer port writes
-// into a TTTYPrinter made from the page's values; disabled, it drops its bytes.
+// in the list (or a PDF file instead), its orientation, paper and font, the
+// options of "Setup", and the list device switched on and off. Enabled, the
+// machine's printer port writes into a TTTYPrinter made from the page's values;
+// disabled, it drops its bytes.
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPageLayout>
@@ -157,6 +159,10 @@ void TMainOrvanta::PrinterSetupActExecute() {
   Dialog.setWindowTitle(QStringLiteral("Printer Setup"));
   Dialog.setOption(QAbstractPrintDialog::PrintToFile, false);
   Dialog.setOption(QAbstractPrintDialog::PrintShowPageSize, true);
+  // The dialog only chooses what later jobs print with: its button says so
+  // rather than "Print".
+  if (auto* Buttons = Dialog.findChild<QDialogButtonBox*>())
+    if (QPushButton* Accept = Buttons->button(QDialogButtonBox::Ok)) Accept->setText(QStringLiteral("&OK"));
   if (!FDialogs->ExecDialog(this, Dialog)) return;
   FillPrintersList(FHostPrinter->printerName());
 }
@@ -180,8 +186,7 @@ void TMainOrvanta::PrinterEnableActExecute() {
   // The action has turned its check over already.
   if (!PrinterEnableAct->isChecked()) {
     // A job still open is finished here, where a failure can be told.
-    if (IMachinePrinter* Printer = FMachine->Printer(); Printer != nullptr && Printer->IsPrinting())
-      Printer->EjectJob();
+    FMachine->EndPrintJob(false);
     FMachine->SetPrinter(nullptr);
     return;
   }
@@ -198,7 +203,9 @@ void TMainOrvanta::PrinterEnableActExecute() {
   } else {
     Printer->SetPrinterName(C_PrintersList->currentText());
     Printer->SetPageSize(FHostPrinter->pageLayout().pageSize());
+    Printer->SetJobOptions(PrintJobOptionsOf(*FHostPrinter));
   }
+  Printer->SetJobName(QString::fromStdString(FProgramName));
   Printer->SetOrientation(C_PrintOrientaion->GetItemIndex() == 1 ? QPageLayout::Landscape : QPageLayout::Portrait);
   Printer->SetFont(FPrinterFont);
   Printer->SetTabSpacing(C_TabSpacingEdit->value());
@@ -224,10 +231,6 @@ void TMainOrvanta::PrinterJobActUpdate(QAction* Action) {
   Action->setEnabled(Printer != nullptr && Printer->IsPrinting());
 }
 
-void TMainOrvanta::PrinterAbortActExecute() {
-  if (IMachinePrinter* Printer = FMachine->Printer(); Printer != nullptr && Printer->IsPrinting()) Printer->AbortJob();
-}
+void TMainOrvanta::PrinterAbortActExecute() { FMachine->EndPrintJob(true); }
 
-void TMainOrvanta::PrinterEjectActExecute() {
-  if (IMachinePrinter* Printer = FMachine->Printer(); Printer != nullptr && Printer->IsPrinting()) Printer->EjectJob();
-}
+void TMainOrvanta::PrinterEjectActExecute() { FMachine->EndPrintJob(false); }

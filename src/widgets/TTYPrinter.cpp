@@ -1,5 +1,6 @@
 #include "TTYPrinter.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QFontMetrics>
@@ -76,6 +77,9 @@ void TTTYPrinter::LookUpHostPrinter() {
       FPrinterName.isEmpty() ? QPrinterInfo::defaultPrinter() : QPrinterInfo::printerInfo(FPrinterName);
   FHostPrinterAvailable = !info.isNull();
   FHostPrinterFound = info.printerName();
+  if (!FHostPrinterAvailable) return;
+  if (!FHostPrinter) FHostPrinter = std::make_unique<QPrinter>(QPrinter::HighResolution);
+  FHostPrinter->setPrinterName(FHostPrinterFound);
 }
 
 void TTTYPrinter::SetPrinterName(const QString& Value) {
@@ -117,20 +121,24 @@ void TTTYPrinter::SetFont(const QFont& Value) {
   ComputeMetrics();
 }
 
-// Points the printer object at the chosen output; only while no job is open,
-// since a printer cannot change its output in the middle of a job.
+// Gives the PDF printer the paper of the chosen output; only while no job is
+// open, since a printer cannot change its paper in the middle of a job.
 void TTTYPrinter::ConfigurePrinter() {
-  if (!FOutputFileName.isEmpty()) {
-    FPrinter->setOutputFormat(QPrinter::PdfFormat);
-  } else if (FHostPrinterAvailable) {
-    FPrinter->setOutputFormat(QPrinter::NativeFormat);
-    FPrinter->setPrinterName(FHostPrinterFound);
+  FPrinter->setOutputFormat(QPrinter::PdfFormat);
+  QPageLayout layout;
+  if (FOutputFileName.isEmpty() && FHostPrinterAvailable) {
+    // The host printer's paper, with the border it cannot print on.
+    if (FPageSize.isValid()) FHostPrinter->setPageSize(FPageSize);
+    FHostPrinter->setPageOrientation(FOrientation);
+    layout = FHostPrinter->pageLayout();
+  } else {
+    layout = QPageLayout(FPageSize.isValid() ? FPageSize : FPrinter->pageLayout().pageSize(), FOrientation,
+                         QMarginsF());
   }
+  FPrinter->setPageLayout(layout);
   // Positions are taken from the paper's corner, so the margins are measured
   // from the paper's edge on every printer.
   FPrinter->setFullPage(true);
-  if (FPageSize.isValid()) FPrinter->setPageSize(FPageSize);
-  FPrinter->setPageOrientation(FOrientation);
 }
 
 QString TTTYPrinter::JobTarget() const {
@@ -223,23 +231,24 @@ int TTTYPrinter::PageCount() const { return FPainter ? FPageCount : 0; }
 
 void TTTYPrinter::BeginJob() {
   ConfigurePrinter();
-  if (FOutputFileName.isEmpty()) {
-    FPrinter->setOutputFileName(QString());
-  } else {
-    // The job goes into a file of its own beside the chosen one.
-    QTemporaryFile file(QFileInfo(FOutputFileName).absoluteFilePath() + QStringLiteral(".XXXXXX"));
-    file.setAutoRemove(false);
-    if (!file.open())
-      throw EEmulatorError(QStringLiteral("Cannot create the print file \"%1\": %2")
-                               .arg(FOutputFileName, file.errorString())
-                               .toStdString());
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
-                        QFileDevice::ReadOther);
-    FJobFileName = file.fileName();
-    file.close();
-    FPrinter->setOutputFormat(QPrinter::PdfFormat);
-    FPrinter->setOutputFileName(FJobFileName);
+  // The job goes into a file of its own: beside the chosen PDF file, which it
+  // replaces at once when it is ejected, or among the temporary files until it
+  // is handed to the host printer's queue.
+  QTemporaryFile file(FOutputFileName.isEmpty()
+                          ? QDir(QDir::tempPath()).filePath(QStringLiteral("korvel-print-XXXXXX"))
+                          : QFileInfo(FOutputFileName).absoluteFilePath() + QStringLiteral(".XXXXXX"));
+  file.setAutoRemove(false);
+  if (!file.open()) {
+    const QString target =
+        FOutputFileName.isEmpty() ? QStringLiteral("a print file for %1").arg(JobTarget())
+                                  : QStringLiteral("the print file \"%1\"").arg(FOutputFileName);
+    throw EEmulatorError(QStringLiteral("Cannot create %1: %2").arg(target, file.errorString()).toStdString());
   }
+  file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                      QFileDevice::ReadOther);
+  FJobFileName = file.fileName();
+  file.close();
+  FPrinter->setOutputFileName(FJobFileName);
   auto painter = std::make_unique<QPainter>();
   if (!painter->begin(FPrinter.get())) {
     if (!FJobFileName.isEmpty()) QFile::remove(FJobFileName);
@@ -250,11 +259,16 @@ void TTTYPrinter::BeginJob() {
   FPainter->setFont(FFont);
   LoadGlyphs();
   FPageCount = 1;
-  FNewPagePending = false;
 }
 
 void TTTYPrinter::CloseJob(bool Discard) {
-  if (!FPainter) return;
+  // Bytes that drew nothing leave nothing to close: no sheet, no file.
+  FPositionSet = false;
+  if (!FPainter) {
+    FNewPagePending = false;
+    FPageFresh = true;
+    return;
+  }
   if (Discard) {
     FRunGlyphs.clear();
     FRunPositions.clear();
@@ -269,22 +283,43 @@ void TTTYPrinter::CloseJob(bool Discard) {
   FNewPagePending = false;
   FPageFresh = true;
   const QString jobFile = std::exchange(FJobFileName, QString());
-  if (!jobFile.isEmpty()) {
-    if (Discard || !ended) {
-      QFile::remove(jobFile);
-    } else if (std::rename(QFile::encodeName(jobFile).constData(), QFile::encodeName(FOutputFileName).constData()) !=
-               0) {
-      const QString reason = QString::fromLocal8Bit(std::strerror(errno));
-      QFile::remove(jobFile);
-      FLastJobPageCount = 0;
-      throw EEmulatorError(
-          QStringLiteral("Cannot write the print file \"%1\": %2").arg(FOutputFileName, reason).toStdString());
-    }
-  }
-  if (!ended && !Discard) {
+  if (Discard || !ended) {
+    QFile::remove(jobFile);
+    if (Discard) return;
     FLastJobPageCount = 0;
     throw EEmulatorError(QStringLiteral("The print job on %1 could not be finished.").arg(JobTarget()).toStdString());
   }
+  try {
+    DeliverJob(jobFile);
+  } catch (...) {
+    FLastJobPageCount = 0;
+    throw;
+  }
+}
+
+void TTTYPrinter::DeliverJob(const QString& JobFile) {
+  if (!FOutputFileName.isEmpty()) {
+    if (std::rename(QFile::encodeName(JobFile).constData(), QFile::encodeName(FOutputFileName).constData()) == 0)
+      return;
+    const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+    QFile::remove(JobFile);
+    throw EEmulatorError(
+        QStringLiteral("Cannot write the print file \"%1\": %2").arg(FOutputFileName, reason).toStdString());
+  }
+  // The paper and orientation as the job was drawn, as Qt's own print engine
+  // names them, then what the user chose in the printer-setup dialog.
+  const QPageLayout layout = FPrinter->pageLayout();
+  TPrintJobOptions options{{"media", layout.pageSize().key().toStdString()}};
+  if (layout.orientation() == QPageLayout::Landscape) options.push_back({"landscape", ""});
+  options.insert(options.end(), FJobOptions.begin(), FJobOptions.end());
+  try {
+    SubmitPrintJob(FHostPrinterFound.toStdString(), QFile::encodeName(JobFile).toStdString(), FJobName.toStdString(),
+                   options);
+  } catch (...) {
+    QFile::remove(JobFile);
+    throw;
+  }
+  QFile::remove(JobFile);
 }
 
 void TTTYPrinter::EjectJob() { CloseJob(false); }
@@ -293,11 +328,9 @@ void TTTYPrinter::AbortJob() { CloseJob(true); }
 
 void TTTYPrinter::StartPage() {
   if (!PrinterAvailable()) return;
-  if (!FPainter)
-    BeginJob();
-  else
-    NewPage();
+  NewPage();
   FPageFresh = true;
+  FPositionSet = true;
   ComputeMetrics();
   FX = FLeftEdge;
   FY = FTopEdge;
@@ -335,7 +368,7 @@ void TTTYPrinter::LineFeed() {
 
 void TTTYPrinter::PrintChar(uint8_t Value) {
   if (!PrinterAvailable()) return;
-  if (!FPainter) StartPage();
+  if (!FPainter && !FPositionSet) StartPage();
   switch (Value) {
     case CR:
       FX = FLeftEdge;
@@ -403,6 +436,14 @@ void TTTYPrinter::LoadGlyphs() {
 }
 
 void TTTYPrinter::DrawChar(uint8_t Value) {
+  if (!FPainter) {
+    try {
+      BeginJob();
+    } catch (...) {
+      FPositionSet = false;  // the next try starts on a fresh page
+      throw;
+    }
+  }
   StartPendingPage();
   const QPointF baseline(FX, FY + FAscent);
   const quint32 glyph = FGlyphs[Value];

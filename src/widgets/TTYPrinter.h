@@ -2,17 +2,20 @@
 // printer port arrive one at a time and are laid out as plain text, like on a
 // teletype printer. The printer keeps a print position in printer pixels, wraps
 // or clips at the right margin, breaks pages at the bottom margin, expands tabs,
-// and opens and closes its print job by itself.
+// and opens and closes its print job by itself. A job opens with the first
+// character it draws: bytes that print nothing (line ends, form feeds, ^Z)
+// open none, so they never cost a sheet.
 //
 // The pages go to the host's default printer, to a host printer chosen by name,
-// or into a PDF file (the user's choice where the host has no printer). A PDF job
-// is written to a temporary file beside the chosen one and renamed over it when
-// the job is ejected, so an aborted job or a crash leaves the previous file as it
-// was.
+// or into a PDF file (the user's choice where the host has no printer). Every
+// job is drawn into a temporary PDF file first, and only a job that ends
+// normally goes on: renamed over the chosen PDF file, or handed as a whole to
+// the host printer's print queue (HostPrintQueue.h). An aborted job, or a
+// crash, leaves nothing behind and the previous PDF file as it was.
 //
-// Failures to open, continue or finish a job are thrown as EEmulatorError with a
-// message for the user; the printer is then off (no job open) and the next byte
-// tries again.
+// Failures to open, continue or finish a job (a print queue that refuses it
+// among them) are thrown as EEmulatorError with a message for the user; the
+// printer is then off (no job open) and the next byte tries again.
 #pragma once
 
 #include <QFont>
@@ -26,6 +29,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "HostPrintQueue.h"
 #include "MachinePrinter.h"
 
 class QPainter;
@@ -61,6 +65,13 @@ class TTTYPrinter final : public IMachinePrinter {
   void SetPageSize(const QPageSize& Value);
   QFont GetFont() const { return FFont; }
   void SetFont(const QFont& Value);
+  // The name of each job in the host's print queue.
+  QString GetJobName() const { return FJobName; }
+  void SetJobName(const QString& Value) { FJobName = Value; }
+  // Options of each job for a host printer besides its paper and orientation
+  // (copies, two-sided printing, ...; see PrintJobOptionsOf).
+  const TPrintJobOptions& GetJobOptions() const { return FJobOptions; }
+  void SetJobOptions(const TPrintJobOptions& Value) { FJobOptions = Value; }
 
   // Margins in inches, kept within MinMargin..MaxMargin; measured from the
   // paper's edge, but never inside the printer's unprintable border.
@@ -103,8 +114,9 @@ class TTTYPrinter final : public IMachinePrinter {
   // Lines that fit on one page between the top edge and the bottom limit.
   int LinesPerPage() const;
 
-  // Opens the job when none is open, else moves on to a new page unless the
-  // current one is still empty; then the print position goes to the top left.
+  // Moves on to a new page unless the current one is still empty (the first
+  // page of a job that has not drawn anything yet is always empty); then the
+  // print position goes to the top left.
   void StartPage();
 
   void PrintChar(uint8_t Value) override;
@@ -115,9 +127,7 @@ class TTTYPrinter final : public IMachinePrinter {
   // Pages the running job has produced so far (at least 1); 0 without a job.
   int PageCount() const override;
   void EjectJob() override;
-  // Throws the job away: a PDF job leaves no file behind. A host printer's job
-  // is cancelled where the host's print system can; otherwise its spooler gets
-  // what was laid out.
+  // Throws the job away: nothing of it reaches a file or a print queue.
   void AbortJob() override;
   // Pages of the last job that was ejected; 0 after an aborted one.
   int LastJobPageCount() const { return FLastJobPageCount; }
@@ -128,6 +138,8 @@ class TTTYPrinter final : public IMachinePrinter {
   void ComputeMetrics();
   void BeginJob();
   void CloseJob(bool Discard);
+  // Renames the finished job file over the chosen PDF file, or hands it to the host printer's queue.
+  void DeliverJob(const QString& JobFile);
   QString JobTarget() const;
   // Lets the next drawn character start a new sheet (a page break that is never
   // followed by text leaves no blank sheet).
@@ -138,13 +150,19 @@ class TTTYPrinter final : public IMachinePrinter {
   void LoadGlyphs();
   void FlushGlyphs();
 
+  // Draws every job into a PDF file.
   std::unique_ptr<QPrinter> FPrinter;
   std::unique_ptr<QPainter> FPainter;  // set while a job is open
   QString FPrinterName;
   bool FHostPrinterAvailable = false;
   QString FHostPrinterFound;  // the name of the host printer that was found
+  // The host printer as the host describes it: its paper, and the border it
+  // cannot print on. It prints nothing itself.
+  std::unique_ptr<QPrinter> FHostPrinter;
   QString FOutputFileName;
-  QString FJobFileName;  // the temporary file of a running PDF job
+  QString FJobFileName;  // the temporary file of the running job
+  QString FJobName;
+  TPrintJobOptions FJobOptions;
   QPageLayout::Orientation FOrientation = QPageLayout::Portrait;
   QPageSize FPageSize;
   QFont FFont;
@@ -171,6 +189,8 @@ class TTTYPrinter final : public IMachinePrinter {
   int FTabSpacing = 8;
   bool FIgnoreFormFeed = false;
   bool FPageFresh = true;
+  // Bytes of a job have set the print position, but no job is open yet.
+  bool FPositionSet = false;
   bool FNewPagePending = false;
   int FPageCount = 0;
   int FLastJobPageCount = 0;

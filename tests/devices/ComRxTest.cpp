@@ -126,6 +126,32 @@ TEST(ComRx, ReceivedBlocksReachTheMainThreadInOrder) {
   EXPECT_TRUE(bench.errors.empty());
 }
 
+// A receiver with a small queue of its own: the port never hands it more than
+// the room it last gave, waits while it has none, and so loses nothing of a
+// burst far larger than the room; the sender waits meanwhile.
+TEST(ComRx, ReceiverRoomHoldsTheSenderBackAndNothingIsLost) {
+  ComRxBench bench;
+  constexpr uint32_t room = 300;
+  bench.port.SetReceiveRoom(room);
+  bool within_room = true;
+  bench.port.OnData = nullptr;
+  bench.port.OnDataBlock = [&](TComRx&, const uint8_t* data, uint32_t count) {
+    within_room &= count <= room;
+    bench.blocks.insert(bench.blocks.end(), data, data + count);
+    // The queue is full now and empties later, when the main thread gets to it.
+    bench.port.SetReceiveRoom(0);
+    bench.main_thread.Post([&] { bench.port.SetReceiveRoom(room); });
+  };
+  bench.port.SetActive(true);
+  const std::vector<uint8_t> data = Pattern(50000);
+  std::thread sender([&] { bench.pty.Send(data); });
+  EXPECT_TRUE(bench.main_thread.PumpUntil([&] { return bench.blocks.size() >= data.size(); }));
+  sender.join();
+  EXPECT_EQ(bench.blocks, data);
+  EXPECT_TRUE(within_room);
+  EXPECT_TRUE(bench.errors.empty());
+}
+
 TEST(ComRx, WithoutSyncCallbacksEventsRunOnTheReceiveThread) {
   ComRxBench bench;
   bench.port.SetSyncCallbacks(false);

@@ -4,18 +4,25 @@
 // files through PIP, the system manager through SYS, disk changes, and the TTY
 // console.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include <poll.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include "ComPortNames.h"
 #include "CpmBootRig.h"
 #include "Fixtures.h"
+#include "PseudoTerminal.h"
 #include "Unprivileged.h"
 
 namespace {
@@ -332,6 +339,152 @@ TEST_F(CpmBootTest, BatchConsoleReadsTheReaderThenSwitchesToTheCrt) {
   EXPECT_EQ(machine.Cpu().ReadByte(0x0003) & 3, 1) << "the console did not switch to the CRT";
   const std::string dir = Rig->Command("DIR");
   EXPECT_NE(dir.find("No file"), std::string::npos) << dir;
+}
+
+// ---- Serial bursts ----------------------------------------------------------------------------
+
+// Lines of printable text, numbered, Size bytes in all.
+std::string NumberedText(size_t Size) {
+  std::string text;
+  for (int line = 0; text.size() < Size; ++line) {
+    char buffer[80];
+    std::snprintf(buffer, sizeof buffer, "%06d The quick brown fox jumps over the lazy dog; 0123456789.\r\n", line);
+    text += buffer;
+  }
+  text.resize(Size);
+  return text;
+}
+
+// What PIP sends to PUN: for a text: a leader of 40 nulls, the text, ^Z and a
+// trailer of 40 nulls.
+std::string Punched(const std::string& text) {
+  return std::string(40, '\0') + text + '\x1a' + std::string(40, '\0');
+}
+
+// A peer on the far end of a serial port that sends a burst on a thread of its
+// own, waiting whenever the port takes nothing more, as a writer on a
+// pseudo-terminal does.
+class TBurstWriter {
+ public:
+  TBurstWriter(int Master, std::string Bytes)
+      : FThread([this, Master, bytes = std::move(Bytes)] {
+          for (size_t done = 0; done < bytes.size() && !FStop.load();) {
+            const ssize_t n = ::write(Master, bytes.data() + done, bytes.size() - done);
+            if (n > 0) {
+              done += static_cast<size_t>(n);
+            } else {
+              pollfd entry{Master, POLLOUT, 0};
+              ::poll(&entry, 1, 50);  // a short nap so that a test that gave up ends this loop
+            }
+          }
+        }) {}
+  ~TBurstWriter() {
+    FStop.store(true);
+    FThread.join();
+  }
+
+ private:
+  std::atomic<bool> FStop{false};
+  std::thread FThread;
+};
+
+class CpmSerialBurstTest : public CpmBootTest {
+ protected:
+  void SetUp() override {
+    CpmBootTest::SetUp();
+    if (IsSkipped()) return;
+    TCpmBootRig::ImportFile(DiskA, "PIP.COM", FixtureBytes("cpm22/programs/PIP.COM"));
+    TMachine& machine = *Rig->Machine;
+    machine.OutputFileName = (Rig->Folder() / "punch.out").string();
+    ASSERT_TRUE(machine.SetOutputFileEnabled(true));
+  }
+  void TearDown() override { SetComPortDevice(ComNumber, ""); }
+  // Opens COM Port (1 or 2) on the pseudo-terminal's far end.
+  void OpenComPort(int Port) {
+    SetComPortDevice(ComNumber, Peer.SlaveName());
+    TComPortSettings& settings = Port == 1 ? Rig->Machine->Com1Settings : Rig->Machine->Com2Settings;
+    settings.PortNumber = ComNumber;
+    settings.Enabled = true;
+    Port == 1 ? Rig->Machine->ActivateCom1() : Rig->Machine->ActivateCom2();
+    ASSERT_TRUE(settings.Enabled) << (Rig->Messages.empty() ? "" : Rig->Messages.front());
+  }
+  std::string PunchedFile() {
+    Stop();
+    EXPECT_FALSE(Rig->Machine->SetOutputFileEnabled(false));
+    const std::vector<unsigned char> punched = korvel_test::ReadFile(Rig->Folder() / "punch.out");
+    return std::string(punched.begin(), punched.end());
+  }
+
+  static constexpr int ComNumber = 45;
+  korvel_test::PseudoTerminal Peer;
+};
+
+// Bursts far larger than the machine's 512-byte receive queue, written at once
+// while PIP reads them through RDR: (COM2): nothing is lost, since the port
+// takes from the host only what the queue has room for and the peer waits.
+TEST_F(CpmSerialBurstTest, BurstsThroughTheReaderReachPipWhole) {
+  const std::filesystem::path diskB = UseDiskB("DISKB");
+  OpenComPort(2);
+  // CON = CRT, RDR = PTR (COM2), PUN = UP1 (punch file).
+  Rig->Machine->ColdBootIoByte = 0x01 | 1 << 2 | 2 << 4;
+  Boot();
+
+  const std::string small = NumberedText(20 * 1024);
+  {
+    TBurstWriter peer(Peer.Master(), small + "\x1a");
+    const std::string pip = Rig->Command("PIP B:IN.TXT=RDR:");
+    EXPECT_EQ(pip.find("<no prompt"), std::string::npos) << pip;
+  }
+  const std::string large = NumberedText(1024 * 1024);
+  {
+    TBurstWriter peer(Peer.Master(), large + "\x1a");
+    const std::string pip = Rig->Command("PIP PUN:=RDR:", 'A', 4'000'000'000);
+    EXPECT_EQ(pip.find("<no prompt"), std::string::npos) << pip;
+  }
+  const std::string punched = PunchedFile();
+  EXPECT_TRUE(punched == Punched(large)) << punched.size() << " bytes punched, " << Punched(large).size() << " expected";
+  const std::vector<uint8_t> in = TCpmBootRig::ExportFile(diskB, "IN.TXT");
+  EXPECT_TRUE(std::string(in.begin(), std::find(in.begin(), in.end(), 0x1A)) == small) << in.size() << " bytes in IN.TXT";
+  EXPECT_TRUE(Rig->Messages.empty()) << Rig->Messages.front();
+}
+
+// The same with CP/M's console on COM1: the peer types the command line and the
+// text for PIP to read from CON: in one burst, and reads what CP/M echoes.
+TEST_F(CpmSerialBurstTest, BurstsIntoTheConsoleReachPipWhole) {
+  OpenComPort(1);
+  // CON = UC1 (COM1), PUN = UP1 (punch file).
+  Rig->Machine->ColdBootIoByte = 0x03 | 2 << 4;
+  // Runs the machine until the console shows the prompt anew; the peer reads
+  // all that the console shows, so that CP/M never waits to write it.
+  const auto runToPrompt = [this] {
+    const std::string prompt = "\r\n" + TCpmBootRig::Prompt('A');
+    std::string tail;
+    const uint64_t limit = Rig->Machine->Cpu().InstructionCount + 4'000'000'000;
+    while (Rig->Machine->Cpu().InstructionCount < limit && Rig->Machine->GetRunCpu()) {
+      char buffer[4096];
+      for (ssize_t n; (n = ::read(Peer.Master(), buffer, sizeof buffer)) > 0;) {
+        tail.append(buffer, static_cast<size_t>(n));
+        if (tail.find(prompt) != std::string::npos) return true;
+        if (tail.size() > prompt.size()) tail.erase(0, tail.size() - prompt.size());
+      }
+      Rig->Machine->RunPass();
+      Rig->MainThread.RunPending();
+    }
+    return false;
+  };
+  Rig->Machine->ColdBoot();
+  ASSERT_TRUE(runToPrompt());
+
+  const std::string small = NumberedText(20 * 1024);
+  const std::string large = NumberedText(1024 * 1024);
+  for (const std::string* text : {&small, &large}) {
+    TBurstWriter peer(Peer.Master(), "PIP PUN:=CON:\r" + *text + "\x1a");
+    EXPECT_TRUE(runToPrompt()) << text->size() << " bytes";
+  }
+  const std::string punched = PunchedFile();
+  EXPECT_TRUE(punched == Punched(small) + Punched(large))
+      << punched.size() << " bytes punched, " << Punched(small).size() + Punched(large).size() << " expected";
+  EXPECT_TRUE(Rig->Messages.empty()) << Rig->Messages.front();
 }
 
 // ---- The system manager through SYS.COM ---------------------------------------------------------

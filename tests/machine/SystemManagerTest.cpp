@@ -23,6 +23,7 @@ class TRecordingPrinter final : public IMachinePrinter {
   void EjectJob() override {
     ++Ejects;
     Printing = false;
+    if (FailEject) throw std::runtime_error("the print queue refused the job");
   }
   void AbortJob() override {
     ++Aborts;
@@ -32,6 +33,7 @@ class TRecordingPrinter final : public IMachinePrinter {
   bool Available = true;
   bool Printing = false;
   bool FailNext = false;
+  bool FailEject = false;
   int Pages = 0;
   int Ejects = 0;
   int Aborts = 0;
@@ -259,6 +261,15 @@ TEST_F(SystemManagerTest, PrintReportsAndSteersThePrinter) {
   Printer.Printing = true;
   EXPECT_EQ(Command("print Abort"), "\r\n\r\nAborting remaining pages in the current print job.\r\n");
   EXPECT_EQ(Printer.Aborts, 1);
+
+  // A job the host's print system refuses: the reason goes back to CP/M and to
+  // the window, and the printer is off, as after any printer failure.
+  Printer.Printing = true;
+  Printer.FailEject = true;
+  EXPECT_EQ(Command("PRINT EJECT"), "\r\n\r\nthe print queue refused the job\r\n");
+  EXPECT_EQ(Machine.Printer(), nullptr);
+  ASSERT_EQ(Messages.size(), 1u);
+  EXPECT_EQ(Messages[0].second, "The printer failed and has been disabled: the print queue refused the job");
 }
 
 TEST_F(SystemManagerTest, ALongReplyIsCutAtTheQueueCapacity) {

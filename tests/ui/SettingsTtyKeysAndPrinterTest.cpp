@@ -1,19 +1,23 @@
 // The TTY key map and the printer as the main window uses them: keys mapped in
 // "Map TTY Keys" reach the TTY key queue as their strings, in order and as far
 // as the queue has room, and come back with the next start; CP/M prints through
-// the enabled printer into the PDF file chosen on the Printer page.
+// the enabled printer into the PDF file chosen on the Printer page, and into a
+// host print queue of a CUPS scheduler the test runs.
 #include <stdio.h>
 
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPrintDialog>
 #include <QPushButton>
 #include <QSpinBox>
 #include <array>
 #include <fstream>
 
+#include "CupsScheduler.h"
 #include "MainWindowTestRig.h"
 #include "MapKeys.h"
 #include "TTYPrinter.h"
@@ -57,6 +61,30 @@ int Count(const std::string& Text, const std::string& Part) {
   int Found = 0;
   for (size_t At = Text.find(Part); At != std::string::npos; At = Text.find(Part, At + 1)) ++Found;
   return Found;
+}
+
+// LST on the printer from the cold boot on, and CP/M booted on the CRT page.
+void BootWithListOnThePrinter(TMainWindowRig& Rig) {
+  TMainOrvanta& Window = *Rig.Window;
+  Window.ShowPage(TMainOrvanta::PortsPageIndex);
+  Window.C_CpmListPortId->setFocus();
+  QTest::keyClick(Window.C_CpmListPortId, Qt::Key_Down);
+  QTest::keyClick(Window.C_CpmListPortId, Qt::Key_Down);
+  QTest::mouseClick(Window.SetDefaultMappingsBtn, Qt::LeftButton);
+  Rig.ChooseCpmImage();
+  Window.ShowPage(TMainOrvanta::CrtPageIndex);
+  Window.ResetCPMAct->trigger();
+  ASSERT_TRUE(Rig.WaitFor([&] { return TMainWindowRig::HasPrompt(Rig.CrtText()); })) << Rig.CrtText();
+  Window.AdTerminal1->setFocus();
+}
+
+// Types a CP/M command on the CRT page and waits for the prompt after it.
+void RunCommand(TMainWindowRig& Rig, const QString& Command) {
+  const std::string Before = Rig.CrtText();
+  const int Prompts = Count(Before, ">");
+  QTest::keyClicks(Rig.Window->AdTerminal1, Command);
+  QTest::keyClick(Rig.Window->AdTerminal1, Qt::Key_Return);
+  ASSERT_TRUE(Rig.WaitFor([&] { return Count(Rig.CrtText(), ">") > Prompts; })) << Rig.CrtText();
 }
 
 }  // namespace
@@ -116,6 +144,7 @@ TEST(SettingsTtyKeysAndPrinterTest, CpmPrintsThroughTheEnabledPrinterIntoThePdfF
   const auto Pip = korvel_test::ReadFile(korvel_test::Fixture("cpm22/programs/PIP.COM"));
   Rig.PutOnDiskA("PIP.COM", std::string(Pip.begin(), Pip.end()));
   Rig.PutOnDiskA("HELLO.TXT", "Printed from CP/M\r\nthrough the window\r\n");
+  Rig.PutOnDiskA("EOF.TXT", "\x1a");
   Window.ShowPage(TMainOrvanta::PortsPageIndex);
   Window.PortsPageControl->setCurrentIndex(2);
   TMainWindowRig::Settle();
@@ -155,19 +184,9 @@ TEST(SettingsTtyKeysAndPrinterTest, CpmPrintsThroughTheEnabledPrinterIntoThePdfF
   korvel_test::SaveScreenshot(korvel_test::Rendered(Window), "Settings-ports-printer-enabled");
 
   // LST on the printer from the cold boot on; PIP copies the file to LST:.
-  Window.C_CpmListPortId->setFocus();
-  QTest::keyClick(Window.C_CpmListPortId, Qt::Key_Down);
-  QTest::keyClick(Window.C_CpmListPortId, Qt::Key_Down);
-  QTest::mouseClick(Window.SetDefaultMappingsBtn, Qt::LeftButton);
-  Rig.ChooseCpmImage();
-  Window.ShowPage(TMainOrvanta::CrtPageIndex);
-  Window.ResetCPMAct->trigger();
-  ASSERT_TRUE(Rig.WaitFor([&] { return TMainWindowRig::HasPrompt(Rig.CrtText()); })) << Rig.CrtText();
-  Window.AdTerminal1->setFocus();
-  QTest::keyClicks(Window.AdTerminal1, "PIP LST:=HELLO.TXT");
-  QTest::keyClick(Window.AdTerminal1, Qt::Key_Return);
-  ASSERT_TRUE(Rig.WaitFor([&] { return Count(Rig.CrtText(), ">") >= 2 && Window.PrinterEjectAct->isEnabled(); }))
-      << Rig.CrtText();
+  BootWithListOnThePrinter(Rig);
+  RunCommand(Rig, "PIP LST:=HELLO.TXT");
+  ASSERT_TRUE(Window.PrinterEjectAct->isEnabled());
   EXPECT_TRUE(Window.PrinterAbortAct->isEnabled());
   EXPECT_FALSE(Window.PrinterEnableAct->isEnabled()) << "a job is printing";
   EXPECT_FALSE(std::filesystem::exists(Pdf)) << "the page is out once the job is ejected";
@@ -183,11 +202,17 @@ TEST(SettingsTtyKeysAndPrinterTest, CpmPrintsThroughTheEnabledPrinterIntoThePdfF
 
   // A second job aborted leaves the file of the first as it was.
   const auto First = korvel_test::ReadFile(Pdf);
-  QTest::keyClicks(Window.AdTerminal1, "PIP LST:=HELLO.TXT");
-  QTest::keyClick(Window.AdTerminal1, Qt::Key_Return);
-  ASSERT_TRUE(Rig.WaitFor([&] { return Count(Rig.CrtText(), ">") >= 3 && Window.PrinterAbortAct->isEnabled(); }))
-      << Rig.CrtText();
+  RunCommand(Rig, "PIP LST:=HELLO.TXT");
+  ASSERT_TRUE(Window.PrinterAbortAct->isEnabled());
   Window.PrinterAbortAct->trigger();
+  EXPECT_EQ(korvel_test::ReadFile(Pdf), First);
+
+  // With ^Z ejecting again, a record of nothing but ^Z copied byte for byte:
+  // bytes that print nothing open no job, and the printout stays as it was.
+  ClickBox(Window.C_EosEjectsPrinterBtn);
+  ASSERT_TRUE(Window.TtyPrinter()->GetEjectOnCtrlZ());
+  RunCommand(Rig, "PIP LST:=EOF.TXT[O]");
+  EXPECT_FALSE(Window.PrinterEjectAct->isEnabled());
   EXPECT_EQ(korvel_test::ReadFile(Pdf), First);
 
   // Off again: the machine's printer port has no printer behind it.
@@ -195,4 +220,106 @@ TEST(SettingsTtyKeysAndPrinterTest, CpmPrintsThroughTheEnabledPrinterIntoThePdfF
   EXPECT_EQ(Rig.Machine().Printer(), nullptr);
   EXPECT_TRUE(Window.C_PrintFileNameEdit->isEnabled());
   EXPECT_EQ(Rig.Dialogs.Messages.size(), 1u);
+}
+
+// A host printer: a cups-pdf queue of a CUPS scheduler that the test runs (its
+// queue holds the jobs it is given, so nothing is printed). A job reaches the
+// queue only when it is ejected, whole, with the copies chosen in "Setup" and
+// the program's name; an aborted job never reaches it; a queue that refuses
+// jobs or that has been removed is reported, and the printer is off.
+TEST(SettingsTtyKeysAndPrinterTest, CpmPrintsIntoAHostPrintQueueOnlyWhatIsEjected) {
+  KORVEL_REQUIRE_FIXTURE("cpm22/cpm22.hex");
+  KORVEL_REQUIRE_FIXTURE("cpm22/programs/PIP.COM");
+  korvel_test::TCupsScheduler Cups;
+  if (!Cups.Missing().empty()) GTEST_SKIP() << Cups.Missing();
+  ASSERT_TRUE(Cups.Running()) << Cups.Log();
+  const std::string Queue = "KorvelPdf";
+  ASSERT_TRUE(Cups.AddQueue(Queue)) << Cups.Log();
+
+  TMainWindowRig Rig;
+  TMainOrvanta& Window = *Rig.Window;
+  const auto Pip = korvel_test::ReadFile(korvel_test::Fixture("cpm22/programs/PIP.COM"));
+  Rig.PutOnDiskA("PIP.COM", std::string(Pip.begin(), Pip.end()));
+  Rig.PutOnDiskA("HELLO.TXT", "Printed from CP/M\r\nto a print queue\r\n");
+  Window.ShowPage(TMainOrvanta::PortsPageIndex);
+  Window.PortsPageControl->setCurrentIndex(2);
+  TMainWindowRig::Settle();
+  ASSERT_TRUE(Window.PrintersExist());
+  EXPECT_EQ(Window.C_PrintersList->currentText().toStdString(), Queue);
+
+  // "Setup": its button says what it does; two copies.
+  std::string AcceptText;
+  Rig.Dialogs.DialogAnswers.push_back([&AcceptText](QDialog& Dialog) {
+    QPushButton* Accept = Dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+    AcceptText = Accept->text().toStdString();
+    auto* Copies = Dialog.findChild<QSpinBox*>(QStringLiteral("copies"));
+    ASSERT_NE(Copies, nullptr);
+    Copies->setFocus();
+    Copies->selectAll();
+    QTest::keyClicks(Copies, "2");
+    korvel_test::SaveScreenshot(korvel_test::Rendered(Dialog), "Settings-printer-setup");
+    QTest::mouseClick(Accept, Qt::LeftButton);
+  });
+  ASSERT_TRUE(Window.PrinterSetupAct->isEnabled());
+  QTest::mouseClick(Window.SetupPrinterBtn, Qt::LeftButton);
+  ASSERT_EQ(Rig.Dialogs.DialogTitles, std::vector<std::string>({"Printer Setup"}));
+  EXPECT_EQ(AcceptText, "&OK");
+
+  ClickBox(Window.C_EosEjectsPrinterBtn);  // the jobs end by "Eject" and "Abort"
+  ClickBox(Window.C_EnablePrinterBtn);
+  ASSERT_NE(Window.TtyPrinter(), nullptr);
+  BootWithListOnThePrinter(Rig);
+
+  // Nothing reaches the queue while the job runs; "Eject" hands it over whole.
+  RunCommand(Rig, "PIP LST:=HELLO.TXT");
+  ASSERT_TRUE(Window.PrinterEjectAct->isEnabled());
+  EXPECT_TRUE(Cups.Jobs(Queue).empty());
+  Window.PrinterEjectAct->trigger();
+  std::vector<korvel_test::TCupsScheduler::TJob> Jobs = Cups.Jobs(Queue);
+  ASSERT_EQ(Jobs.size(), 1u) << Cups.Log();
+  EXPECT_EQ(Jobs[0].Name, Window.ProgramName());
+  EXPECT_EQ(Jobs[0].Copies, 2);
+  const std::string Printed = PdfText(Jobs[0].File);
+  EXPECT_NE(Printed.find("Printed from CP/M"), std::string::npos) << Printed;
+  EXPECT_NE(Printed.find("to a print queue"), std::string::npos) << Printed;
+
+  // An aborted job never reaches the queue.
+  RunCommand(Rig, "PIP LST:=HELLO.TXT");
+  Window.PrinterAbortAct->trigger();
+  EXPECT_FALSE(Window.PrinterEjectAct->isEnabled());
+  EXPECT_EQ(Cups.Jobs(Queue).size(), 1u);
+  EXPECT_TRUE(Rig.Dialogs.Messages.empty());
+
+  // A queue that refuses jobs, then one removed while the printer is on: the
+  // print system's reason is shown, and the printer is off.
+  const auto RefusedAfterEject = [&](const std::string& Reason) {
+    RunCommand(Rig, "PIP LST:=HELLO.TXT");
+    ASSERT_TRUE(Window.PrinterEjectAct->isEnabled());
+    Window.PrinterEjectAct->trigger();
+    ASSERT_EQ(Rig.Dialogs.Messages.size(), 1u);
+    const std::string& Message = Rig.Dialogs.Messages[0].second;
+    EXPECT_EQ(Message.rfind("The printer failed and has been disabled: The print system did not take the job for "
+                            "the printer \"" + Queue + "\": ",
+                            0),
+              0u)
+        << Message;
+    EXPECT_NE(Message.find(Reason), std::string::npos) << Message;
+    EXPECT_EQ(Rig.Machine().Printer(), nullptr);
+    EXPECT_FALSE(Window.C_EnablePrinterBtn->isChecked());
+    EXPECT_FALSE(Window.PrinterEjectAct->isEnabled());
+    Rig.Dialogs.Messages.clear();
+  };
+  ASSERT_TRUE(Cups.Run("/usr/sbin/cupsreject " + Queue));
+  RefusedAfterEject("not accepting jobs");
+  Window.ShowPage(TMainOrvanta::PortsPageIndex);
+  TMainWindowRig::Settle();
+  korvel_test::SaveScreenshot(korvel_test::Rendered(Window), "Settings-ports-printer-refused");
+
+  ASSERT_TRUE(Cups.Run("/usr/sbin/cupsaccept " + Queue));
+  ClickBox(Window.C_EnablePrinterBtn);
+  ASSERT_NE(Window.TtyPrinter(), nullptr);
+  ASSERT_TRUE(Cups.Run("/usr/sbin/lpadmin -x " + Queue));
+  Window.ShowPage(TMainOrvanta::CrtPageIndex);
+  Window.AdTerminal1->setFocus();
+  RefusedAfterEject("does not exist");
 }

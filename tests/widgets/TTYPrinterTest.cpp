@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "EmulatorError.h"
+#include "Fixtures.h"
 #include "TTYPrinter.h"
 #include "TempFolder.h"
 #include "WidgetTestSupport.h"
@@ -274,7 +275,7 @@ TEST(TTYPrinter, BreaksPagesAtTheBottomMarginAndOnFormFeedsAndCountsThem) {
   EXPECT_EQ(Texts(ReadPages(ignored)[0]), QStringList({"AB"}));
 }
 
-TEST(TTYPrinter, CtrlZEjectsAbortDiscardsAndEachNewByteOpensTheNextJob) {
+TEST(TTYPrinter, CtrlZEjectsAbortDiscardsAndTheNextCharacterOpensTheNextJob) {
   REQUIRE_POPPLER();
   TTempFolder folder;
   const std::string path = folder.File("jobs.pdf");
@@ -287,6 +288,14 @@ TEST(TTYPrinter, CtrlZEjectsAbortDiscardsAndEachNewByteOpensTheNextJob) {
   Feed(printer, "ONE\x1a");
   EXPECT_FALSE(printer.IsPrinting());
   EXPECT_EQ(firstLines(), QStringList({"ONE"}));
+
+  // Bytes that print nothing open no job: a lone ^Z, line ends and form feeds
+  // leave the last printout as it was.
+  const auto first = korvel_test::ReadFile(path);
+  Feed(printer, "\x1a\r\n\f\x1a\x1a");
+  EXPECT_FALSE(printer.IsPrinting());
+  EXPECT_EQ(korvel_test::ReadFile(path), first);
+  EXPECT_EQ(printer.LastJobPageCount(), 1);
 
   Feed(printer, "TWO");
   EXPECT_TRUE(printer.IsPrinting());
