@@ -1,4 +1,9 @@
 // Program entry: the application "Cpm Z80 Emulation" and its main window.
+//
+// The application's name titles the message boxes (applicationDisplayName()
+// falls back to it). No display name is set: Qt appends one to every window
+// title it hands the window system, and the title bar would read
+// "Korvel Ver 2.0 — Cpm Z80 Emulation" instead of the window's own caption.
 #include <QApplication>
 #include <QMessageBox>
 #include <exception>
@@ -8,7 +13,6 @@
 int main(int argc, char** argv) {
   QApplication Application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Cpm Z80 Emulation"));
-  QApplication::setApplicationDisplayName(QStringLiteral("Cpm Z80 Emulation"));
   try {
     TMainOrvanta MainWindow;
     MainWindow.show();

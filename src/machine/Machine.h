@@ -63,6 +63,9 @@ struct TComPortSettings {
   int FormatIndex = 3;        // 0 7N, 1 7E, 2 7O, 3 8N
   bool TwoStopBits = false;
   bool HardwareFlow = true;
+  // A host device chosen by its path (a USB adapter, /dev/ttyUSB0), opened in
+  // place of COM<PortNumber>'s device; empty: COM<PortNumber>.
+  std::string Device;
 };
 
 // Where the cold boot put the images. End is the address after the BIOS's last
@@ -244,7 +247,7 @@ class TMachine {
 
   // ---- Serial ports --------------------------------------------------------------------
   TComPortSettings Com1Settings;
-  TComPortSettings Com2Settings{false, 2, -1, 3, false, true};
+  TComPortSettings Com2Settings{false, 2, -1, 3, false, true, {}};
   bool UseTcpAsCom1 = false;
   std::string Com1TcpPort = "9999";
   // How long a serial data-port write may wait for the previous byte to leave;

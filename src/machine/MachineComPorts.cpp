@@ -164,7 +164,7 @@ void TMachine::ActivateCom(int Port) {
       }
       return;
     }
-    Rx.SetPortName("\\\\.\\COM" + std::to_string(Settings.PortNumber));
+    Rx.SetPortName(Settings.Device.empty() ? "\\\\.\\COM" + std::to_string(Settings.PortNumber) : Settings.Device);
     TComOptions& Options = Rx.GetOptions();
     if (Settings.BaudIndex >= 0 && Settings.BaudIndex < 16) Options.SetBaudRate(BaudList[Settings.BaudIndex]);
     if (Settings.FormatIndex >= 0 && Settings.FormatIndex < 4) {

@@ -9,7 +9,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
-#include <QFontDatabase>
+#include <QFontInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
@@ -30,6 +30,7 @@
 #include "DiskManagerNames.h"
 #include "DiskPack.h"
 #include "FileIdentity.h"
+#include "HostFixedPitchFont.h"
 #include "RmtDskMod.h"
 #include "SelPathDlg.h"
 #include "SetAttributesDlg.h"
@@ -114,7 +115,7 @@ void TDiskManagerPage::CreateControls(QWidget* Panel) {
   QFont Fixed(QStringLiteral("Lucida Console"));
   Fixed.setStyleHint(QFont::Monospace);
   Fixed.setFixedPitch(true);
-  if (!QFontInfo(Fixed).fixedPitch()) Fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  if (!QFontInfo(Fixed).fixedPitch()) Fixed = HostFixedPitchFont();
 
   auto* Files = new QWidget(DiskPackNamesSpliter);
   auto* FilesLayout = new QVBoxLayout(Files);

@@ -44,6 +44,7 @@ void TMainOrvanta::CreateDisksPage() {
     Lamp->setObjectName(QStringLiteral("Disk%1Light").arg(Letter));
     Lamp->setFixedSize(TApdStatusLight::DefaultSize, TApdStatusLight::DefaultSize);
     Lamp->SetNotLitColor(QColor(128, 128, 128));
+    Lamp->setToolTip(QStringLiteral("Show status of disk in drive %1").arg(Letter));
     DiskLight[Index] = Lamp;
     DrivesLayout->addWidget(Lamp, Drive, 1);
     auto* Caption = new QLabel(QStringLiteral("(no disk)"), Drives);

@@ -110,6 +110,10 @@ QWidget* TMainOrvanta::CreateComPage(int Port) {
   NumberRow->addWidget(Number, 1);
   NumberRow->addWidget(Select);
   Form->addRow(QStringLiteral("Com Port Number:"), NumberRow);
+  // The device the port opens: COM<n>'s, or one chosen by its path with "...".
+  auto* Device = Named(new QLineEdit(Page), First ? "C_Com1DeviceEdit" : "C_Com2DeviceEdit");
+  Device->setReadOnly(true);
+  Form->addRow(QStringLiteral("Device:"), Device);
 
   QComboBox* Baud = NewList(BaudRates, First ? "C_Com1BaudList" : "C_Com2BaudList", -1, Page);
   // No rate is chosen until the settings or the machine choose one: the port
@@ -130,6 +134,7 @@ QWidget* TMainOrvanta::CreateComPage(int Port) {
     C_Com1EnableBtn = Enable;
     C_Com1PortNumber = Number;
     C_Com1SelectBtn = Select;
+    C_Com1DeviceEdit = Device;
     C_Com1BaudList = Baud;
     C_Com1FormatList = Format;
     C_Com12StopBitsBtn = StopBits;
@@ -144,6 +149,7 @@ QWidget* TMainOrvanta::CreateComPage(int Port) {
     C_Com2EnableBtn = Enable;
     C_Com2PortNumber = Number;
     C_Com2SelectBtn = Select;
+    C_Com2DeviceEdit = Device;
     C_Com2BaudList = Baud;
     C_Com2FormatList = Format;
     C_Com22StopBitsBtn = StopBits;

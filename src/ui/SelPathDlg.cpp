@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QShowEvent>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -108,15 +109,25 @@ bool TSelPathDlg::CreateSubFolder(const QString& Name) {
     ShowError(QStringLiteral("No folder is selected."));
     return false;
   }
-  if (Name.trimmed().isEmpty() || Name.contains(u'/') || Name.contains(u'\\') || Name.contains(QChar(0)) ||
-      Name == QStringLiteral(".") || Name == QStringLiteral("..")) {
-    ShowError(QStringLiteral("\"%1\" is not a folder name: it may not hold \"/\" or \"\\\", nor be \".\" or \"..\".")
+  // The folders of a nested name, "." and empty steps left out.
+  QStringList steps;
+  bool outside = Name.startsWith(u'/') || Name.startsWith(u'\\') || Name.contains(QChar(0));
+  for (const QString& step : Name.split(QRegularExpression(QStringLiteral("[/\\\\]")), Qt::SkipEmptyParts)) {
+    if (step == QStringLiteral(".."))
+      outside = true;
+    else if (step != QStringLiteral("."))
+      steps << step;
+  }
+  if (outside || Name.trimmed().isEmpty() || steps.isEmpty()) {
+    ShowError(QStringLiteral("\"%1\" is no path inside the selected folder: it may not start with \"/\" or \"\\\", "
+                             "nor hold \"..\".")
                   .arg(Name));
     return false;
   }
+  const QString relative = steps.join(u'/');
   QDir folder(parent);
-  const QString path = folder.filePath(Name);
-  if (!QFileInfo(path).isDir() && !folder.mkdir(Name)) {
+  const QString path = folder.filePath(relative);
+  if (!QFileInfo(path).isDir() && !folder.mkpath(relative)) {
     ShowError(QStringLiteral("The folder %1 could not be made.").arg(QDir::toNativeSeparators(path)));
     return false;
   }

@@ -2,8 +2,9 @@
 // folder, "New Path" to create a folder inside the chosen one, OK and Cancel. The
 // disk manager asks it where to export several files at once.
 //
-// "New Path" creates exactly one folder, directly inside the chosen one: a name
-// with a path separator, "." or ".." is refused, so no answer reaches outside.
+// "New Path" creates a folder inside the chosen one, with every missing folder
+// on the way for a nested name ("2024/05"; "\" separates like "/"). A name that
+// starts at the root or holds ".." is refused, so no answer reaches outside.
 // The name box and the error message open window-modal over the dialog (open(),
 // not exec()); NewPathBox() and MessageBox() give them to a caller that drives
 // the dialog itself.
@@ -31,9 +32,10 @@ class TSelPathDlg : public QDialog {
   // The selected folder; empty when none is selected.
   QString GetPath() const;
 
-  // Creates the folder Name inside the selected one and selects it; shows the
-  // error message and returns false when Name is refused or the folder cannot
-  // be made. An existing folder of that name is simply selected.
+  // Creates the folder Name (nested names too) inside the selected one and
+  // selects it; shows the error message and returns false when Name is refused
+  // or a folder cannot be made. An existing folder of that name is simply
+  // selected.
   bool CreateSubFolder(const QString& Name);
 
   QTreeView* ShellTreeView1() const { return FShellTreeView1; }

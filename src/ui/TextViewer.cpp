@@ -2,7 +2,6 @@
 
 #include <QAction>
 #include <QCheckBox>
-#include <QFontDatabase>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,6 +11,7 @@
 #include <QTextDocument>
 #include <QToolBar>
 
+#include "HostFixedPitchFont.h"
 #include "MainDialogs.h"
 
 TTextViewer::TTextViewer(QWidget* Parent) : QMainWindow(Parent) {
@@ -27,7 +27,7 @@ TTextViewer::TTextViewer(QWidget* Parent) : QMainWindow(Parent) {
   FRichEdit->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   FRichEdit->setLineWrapMode(QPlainTextEdit::NoWrap);
   FRichEdit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  FRichEdit->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  FRichEdit->setFont(HostFixedPitchFont());
   setCentralWidget(FRichEdit);
 
   auto* Tools = addToolBar(QStringLiteral("Find"));

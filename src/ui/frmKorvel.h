@@ -268,6 +268,7 @@ class TMainOrvanta : public QMainWindow {
   QCheckBox* C_Com1EnableBtn = nullptr;
   QSpinBox* C_Com1PortNumber = nullptr;
   QPushButton* C_Com1SelectBtn = nullptr;
+  QLineEdit* C_Com1DeviceEdit = nullptr;  // the host device the port opens (read only)
   QComboBox* C_Com1BaudList = nullptr;
   QComboBox* C_Com1FormatList = nullptr;
   QCheckBox* C_Com12StopBitsBtn = nullptr;
@@ -278,6 +279,7 @@ class TMainOrvanta : public QMainWindow {
   QCheckBox* C_Com2EnableBtn = nullptr;
   QSpinBox* C_Com2PortNumber = nullptr;
   QPushButton* C_Com2SelectBtn = nullptr;
+  QLineEdit* C_Com2DeviceEdit = nullptr;
   QComboBox* C_Com2BaudList = nullptr;
   QComboBox* C_Com2FormatList = nullptr;
   QCheckBox* C_Com22StopBitsBtn = nullptr;
@@ -505,6 +507,8 @@ class TMainOrvanta : public QMainWindow {
   void EnableOutputFileActUpdate();
   void ComSettingsFromControls(int Port);
   void ComControlsFromSettings(int Port);
+  // Shows the host device the port opens: the one chosen by path, else COM<n>'s.
+  void ShowComDevice(int Port);
   void EnableComControls(int Port);
   void SelectComPort(int Port);
   void ReaderEndOfStreamChanged();

@@ -11,7 +11,9 @@
 #include <QSpinBox>
 #include <filesystem>
 
+#include "ComPortNames.h"
 #include "SelectComPortDlg.h"
+#include "SerialPortList.h"
 #include "frmKorvel.h"
 
 namespace {
@@ -95,11 +97,23 @@ void TMainOrvanta::ComSettingsFromControls(int Port) {
   const bool First = Port == 1;
   TComPortSettings& Settings = First ? FMachine->Com1Settings : FMachine->Com2Settings;
   Settings.Enabled = (First ? C_Com1EnableBtn : C_Com2EnableBtn)->isChecked();
-  Settings.PortNumber = (First ? C_Com1PortNumber : C_Com2PortNumber)->value();
+  // A number chosen on the page replaces a device chosen by its path.
+  const int Number = (First ? C_Com1PortNumber : C_Com2PortNumber)->value();
+  if (Number != Settings.PortNumber) Settings.Device.clear();
+  Settings.PortNumber = Number;
   Settings.BaudIndex = (First ? C_Com1BaudList : C_Com2BaudList)->currentIndex();
   Settings.FormatIndex = (First ? C_Com1FormatList : C_Com2FormatList)->currentIndex();
   Settings.TwoStopBits = (First ? C_Com12StopBitsBtn : C_Com22StopBitsBtn)->isChecked();
   Settings.HardwareFlow = (First ? C_Com1HandShake : C_Com2HandShake)->isChecked();
+  ShowComDevice(Port);
+}
+
+void TMainOrvanta::ShowComDevice(int Port) {
+  const TComPortSettings& Settings = Port == 1 ? FMachine->Com1Settings : FMachine->Com2Settings;
+  QLineEdit* Device = Port == 1 ? C_Com1DeviceEdit : C_Com2DeviceEdit;
+  Device->setText(
+      QString::fromStdString(Settings.Device.empty() ? ComPortDevice(Settings.PortNumber) : Settings.Device));
+  Device->setCursorPosition(0);
 }
 
 void TMainOrvanta::ComControlsFromSettings(int Port) {
@@ -116,6 +130,7 @@ void TMainOrvanta::ComControlsFromSettings(int Port) {
     C_UseTCPasCom1->setChecked(FMachine->UseTcpAsCom1);
     C_Com1TCPPort->setText(QString::fromStdString(FMachine->Com1TcpPort));
   }
+  ShowComDevice(Port);
 }
 
 void TMainOrvanta::EnableComControls(int Port) {
@@ -166,15 +181,23 @@ void TMainOrvanta::C_Com2SelectBtnClick() { SelectComPort(2); }
 
 void TMainOrvanta::SelectComPort(int Port) {
   QSpinBox* Number = Port == 1 ? C_Com1PortNumber : C_Com2PortNumber;
-  SelectComPortDlg->PresetPort = QStringLiteral("COM%1").arg(Number->value());
+  TComPortSettings& Settings = Port == 1 ? FMachine->Com1Settings : FMachine->Com2Settings;
+  SelectComPortDlg->PresetPort = Settings.Device.empty() ? QStringLiteral("COM%1").arg(Number->value())
+                                                         : QString::fromStdString(Settings.Device);
   if (!FDialogs->ExecDialog(this, *SelectComPortDlg)) return;
   const QString Chosen = SelectComPortDlg->GetSelectedPort();
-  // "COM3" gives 3; the port opens with it at its next activation. A device
-  // that no COM number reaches has no number to give.
-  if (Chosen.size() <= 3) return;
-  bool Valid = false;
-  const int Value = Chosen.mid(3).toInt(&Valid);
-  if (Valid && Value >= Number->minimum() && Value <= Number->maximum()) Number->setValue(Value);
+  if (Chosen.isEmpty()) return;
+  // "COM3" gives the number 3; a device that no COM number reaches (a USB
+  // adapter) is opened by its path. Either takes effect at the port's next
+  // activation.
+  const int Value = ComNumberOfPortName(Chosen.toStdString());
+  if (Value > 0) {
+    Settings.Device.clear();
+    if (Value >= Number->minimum() && Value <= Number->maximum()) Number->setValue(Value);
+  } else {
+    Settings.Device = Chosen.toStdString();
+  }
+  ShowComDevice(Port);
 }
 
 // ---------------------------------------------------------------- device mapping

@@ -5,7 +5,9 @@
 //
 // Beside the keys the program has always written, the Printer section keeps
 // the PDF file printed into instead of a printer (PrintToFile, PrintFileName)
-// and the printer's font (PrinterFontFace, PrinterFontSize).
+// and the printer's font (PrinterFontFace, PrinterFontSize), and each COM
+// port's section the host device chosen by its path (Com1Device, Com2Device;
+// empty: the device of the port's COM number).
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -168,6 +170,12 @@ std::vector<std::string> TMainOrvanta::LoadSettings(const TNrKeyValueSections& S
   const auto List = [&](QComboBox* Control, const char* Section, const char* Key, int Min) {
     Control->setCurrentIndex(Read.Integer(Section, Key, Control->currentIndex(), Min, Control->count() - 1));
   };
+  // After the port's number, which replaces a device chosen before it.
+  const auto ComDevice = [&](int Port, const char* Section, const char* Key) {
+    std::string& Device = (Port == 1 ? FMachine->Com1Settings : FMachine->Com2Settings).Device;
+    Device = Read.String(Section, Key, QString::fromStdString(Device)).toStdString();
+    ShowComDevice(Port);
+  };
   const auto Font = [&](const QFont& Current, const char* Section, const char* FaceKey, const char* SizeKey) {
     QString Face = Read.String(Section, FaceKey, Current.family());
     if (Face.isEmpty()) Face = Current.family();
@@ -227,6 +235,7 @@ std::vector<std::string> TMainOrvanta::LoadSettings(const TNrKeyValueSections& S
                                           C_Com1PortNumber->minimum(), C_Com1PortNumber->maximum()));
   List(C_Com1BaudList, Com1Section, "Com1Baud", -1);
   List(C_Com1FormatList, Com1Section, "Com1Format", 0);
+  ComDevice(1, Com1Section, "Com1Device");
   Box(C_Com1EnableBtn, Com1Section, "Com1Enable");
   Guarded([this] { C_ComPortEnableBtnClick(C_Com1EnableBtn); });
   Box(C_Com22StopBitsBtn, Com2Section, "Com22StopBits");
@@ -235,6 +244,7 @@ std::vector<std::string> TMainOrvanta::LoadSettings(const TNrKeyValueSections& S
                                           C_Com2PortNumber->minimum(), C_Com2PortNumber->maximum()));
   List(C_Com2BaudList, Com2Section, "Com2Baud", -1);
   List(C_Com2FormatList, Com2Section, "Com2Format", 0);
+  ComDevice(2, Com2Section, "Com2Device");
   Box(C_Com2EnableBtn, Com2Section, "Com2Enable");
   Guarded([this] { C_ComPortEnableBtnClick(C_Com2EnableBtn); });
 
@@ -340,6 +350,7 @@ void TMainOrvanta::SaveSettings(TNrKeyValueSections& Store) {
   Integer(Com1Section, "Com1Port", C_Com1PortNumber->value());
   Integer(Com1Section, "Com1Baud", C_Com1BaudList->currentIndex());
   Integer(Com1Section, "Com1Format", C_Com1FormatList->currentIndex());
+  String(Com1Section, "Com1Device", QString::fromStdString(FMachine->Com1Settings.Device));
 
   Bool(Com2Section, "Com2Enable", C_Com2EnableBtn->isChecked());
   Bool(Com2Section, "Com22StopBits", C_Com22StopBitsBtn->isChecked());
@@ -347,6 +358,7 @@ void TMainOrvanta::SaveSettings(TNrKeyValueSections& Store) {
   Integer(Com2Section, "Com2Port", C_Com2PortNumber->value());
   Integer(Com2Section, "Com2Baud", C_Com2BaudList->currentIndex());
   Integer(Com2Section, "Com2Format", C_Com2FormatList->currentIndex());
+  String(Com2Section, "Com2Device", QString::fromStdString(FMachine->Com2Settings.Device));
 
   Bool(PrinterSection, "PrinterEnable", PrinterEnableAct->isChecked());
   String(PrinterSection, "PrinterName",

@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "ADTrmMap.h"
+#include "HostFixedPitchFont.h"
 
 namespace {
 
@@ -123,7 +124,7 @@ bool TAdTerminalFonts::HostHasFamily(const QString& Family) {
 }
 
 QFont TAdTerminalFonts::ResolveFont(const QFont& Base, const QString& Family) {
-  QFont Font = HostHasFamily(Family) ? Base : QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  QFont Font = HostHasFamily(Family) ? Base : HostFixedPitchFont();
   if (HostHasFamily(Family)) Font.setFamily(Family);
   if (Base.pixelSize() > 0)
     Font.setPixelSize(Base.pixelSize());

@@ -11,6 +11,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "HostFixedPitchFont.h"
+
 namespace {
 
 // Measuring text: wide and narrow letters, digits, descenders and punctuation,
@@ -63,8 +65,7 @@ TSimpleTerminal::TSimpleTerminal(QWidget* Parent)
 }
 
 QFont TSimpleTerminal::FixedPitchFont(const QString& Family, int PixelHeight) {
-  QFont font = QFontDatabase::families().contains(Family) ? QFont(Family)
-                                                          : QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  QFont font = QFontDatabase::families().contains(Family) ? QFont(Family) : HostFixedPitchFont();
   font.setPixelSize(std::max(1, PixelHeight));
   font.setStyleHint(QFont::Monospace);
   return font;

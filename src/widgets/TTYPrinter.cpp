@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "EmulatorError.h"
+#include "HostFixedPitchFont.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ bool IsPrintable(uint8_t Value) { return (Value >= 32 && Value <= 126) || (Value
 QFont DefaultFont() {
   QFont font = QFontDatabase::families().contains(QStringLiteral("Courier New"))
                    ? QFont(QStringLiteral("Courier New"))
-                   : QFontDatabase::systemFont(QFontDatabase::FixedFont);
+                   : HostFixedPitchFont();
   font.setStyleHint(QFont::TypeWriter);
   font.setFixedPitch(true);
   font.setPointSize(10);

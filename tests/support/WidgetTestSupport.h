@@ -10,6 +10,8 @@
 #include <QWidget>
 #include <string>
 
+#include "HostFixedPitchFont.h"
+
 namespace korvel_test {
 
 // The widget as painted, one image pixel per device pixel.
@@ -24,11 +26,11 @@ inline QString SaveScreenshot(const QImage& Image, const std::string& Name) {
   return path;
 }
 
-// DejaVu Sans Mono where installed, else the host's fixed font, at PixelSize.
+// DejaVu Sans Mono where installed, else the host's fixed-pitch face, at PixelSize.
 inline QFont TestFixedFont(int PixelSize = 15) {
   QFont font = QFontDatabase::families().contains(QStringLiteral("DejaVu Sans Mono"))
                    ? QFont(QStringLiteral("DejaVu Sans Mono"))
-                   : QFontDatabase::systemFont(QFontDatabase::FixedFont);
+                   : HostFixedPitchFont();
   font.setPixelSize(PixelSize);
   font.setStyleHint(QFont::Monospace);
   return font;

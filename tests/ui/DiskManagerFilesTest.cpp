@@ -6,9 +6,11 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
@@ -48,6 +50,31 @@ std::function<void(QDialog&)> ChooseFolder(const std::filesystem::path& Folder) 
     Select.SetPath(QString::fromStdString(Folder.string()));
     ASSERT_EQ(Select.GetPath().toStdString(), Folder.string());
     Select.OkButton()->click();
+  };
+}
+
+// The "Select Path" dialog answered as a user makes a new folder for an export:
+// Parent chosen, "New Path" with the nested Name, then OK on the new folder.
+std::function<void(QDialog&)> NewPathIn(const std::filesystem::path& Parent, const QString& Name) {
+  return [Parent, Name](QDialog& Dialog) {
+    auto& Select = dynamic_cast<TSelPathDlg&>(Dialog);
+    Select.SetPath(QString::fromStdString(Parent.string()));
+    ASSERT_EQ(Select.GetPath().toStdString(), Parent.string());
+    QTest::mouseClick(Select.NewPathButton(), Qt::LeftButton);
+    QInputDialog* Box = Select.NewPathBox();
+    ASSERT_NE(Box, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Box));
+    EXPECT_EQ(Box->windowTitle(), QStringLiteral("Create Directory Path"));
+    QTest::keyClicks(Box->findChild<QLineEdit*>(), Name);
+    QTest::keyClick(Box->findChild<QLineEdit*>(), Qt::Key_Return);
+    ASSERT_EQ(Select.MessageBox(), nullptr) << Select.MessageBox()->informativeText().toStdString();
+    const std::string Made = (Parent / Name.toStdString()).string();
+    EXPECT_EQ(Select.GetPath().toStdString(), Made);
+    EXPECT_EQ(Select.PathLabel()->text().toStdString(), Made);
+    EXPECT_TRUE(Select.OkButton()->isEnabled());
+    TMainWindowRig::Settle(2);
+    korvel_test::SaveScreenshot(korvel_test::Rendered(Select), "DiskManager-export-new-path");
+    QTest::mouseClick(Select.OkButton(), Qt::LeftButton);
   };
 }
 
@@ -101,11 +128,12 @@ void ImportAndExportRoundTrip(TDiskManagerRig& Rig, const std::filesystem::path&
   Window.DM_ExportBinaryFileAct->trigger();
   EXPECT_EQ(ReadBytes(Out / "prog.com"), Padded(ReadBytes(Program), 0)) << "every record whole";
 
-  // Several files into a folder: binary export of all five.
-  const auto All = Rig.File("all");
-  std::filesystem::create_directories(All);
+  // Several files into a folder that "New Path" makes on the way, two levels
+  // deep: binary export of all five.
+  const auto All = Rig.File("all/2024/05");
+  std::filesystem::create_directories(Rig.File("all"));
   Rig.Select({{"LETTER.TXT", 3}, {"NOTES.TEX", 3}, {"PROG.COM", 7}, {"EMPTY.BIN", 7}, {"LONGFILE.HTM", 7}});
-  Rig.Rig.Dialogs.DialogAnswers.push_back(ChooseFolder(All));
+  Rig.Rig.Dialogs.DialogAnswers.push_back(NewPathIn(Rig.File("all"), QStringLiteral("2024/05")));
   Window.DM_ExportBinaryFileAct->trigger();
   ASSERT_EQ(Rig.MessageCount(), 0u) << Rig.LastMessage();
   EXPECT_EQ(Window.ExportFolder, All.string() + "/");

@@ -11,7 +11,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QPainter>
 #include <QToolBar>
+#include <QToolTip>
 #include <fstream>
 #include <functional>
 #include <stdexcept>
@@ -359,6 +361,26 @@ TEST(MainWindowActionsTest, ViewActionsDrivesAndPortDevices) {
   Window.ShowPage(TMainOrvanta::DisksPageIndex);
   TMainWindowRig::Settle();
   korvel_test::SaveScreenshot(korvel_test::Rendered(Window), "MainWindow-disks-drive-b");
+  // Each drive's lamp says what it shows when the mouse rests on it.
+  for (int Drive = 0; Drive < TMachine::DriveCount; ++Drive) {
+    TApdStatusLight& Lamp = *Window.DiskLight[static_cast<size_t>(Drive)];
+    const QString Hint = QStringLiteral("Show status of disk in drive %1").arg(QChar('A' + Drive));
+    QTest::mouseMove(&Lamp, Lamp.rect().center());
+    ASSERT_TRUE(Rig.WaitFor([&] { return QToolTip::isVisible() && QToolTip::text() == Hint; }))
+        << Hint.toStdString() << " / " << QToolTip::text().toStdString();
+    if (Drive == 3) {
+      QWidget* Tip = nullptr;
+      for (QWidget* Top : QApplication::topLevelWidgets())
+        if (Top->inherits("QTipLabel") && Top->isVisible()) Tip = Top;
+      ASSERT_NE(Tip, nullptr);
+      QImage Shot = korvel_test::Rendered(Window);
+      QPainter Painter(&Shot);
+      Painter.drawImage(Window.mapFromGlobal(Tip->pos()), korvel_test::Rendered(*Tip));
+      Painter.end();
+      korvel_test::SaveScreenshot(Shot, "MainWindow-disks-lamp-hint");
+    }
+  }
+  QToolTip::hideText();
   Window.EjectDriveAct[1]->trigger();
   EXPECT_EQ(Window.DiskCaption[1]->text(), QStringLiteral("(no disk)"));
   EXPECT_EQ(Window.ChangeDriveAct[1]->text(), QStringLiteral("Insert B:"));

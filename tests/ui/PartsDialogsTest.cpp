@@ -173,7 +173,7 @@ TEST(PartsDialogs, SelectPathCreatesFoldersOnlyInsideTheChosenOne) {
   EXPECT_TRUE(dialog.OkButton()->isEnabled());
   EXPECT_TRUE(dialog.NewPathButton()->isEnabled());
 
-  // "New Path" with an answer that reaches outside, or is no folder name: refused.
+  // "New Path" with an answer that reaches outside, or names a file: refused.
   const auto answer = [&](const QString& Name) {
     QTest::mouseClick(dialog.NewPathButton(), Qt::LeftButton);
     QInputDialog* box = dialog.NewPathBox();
@@ -188,7 +188,9 @@ TEST(PartsDialogs, SelectPathCreatesFoldersOnlyInsideTheChosenOne) {
   const auto entries = [](const std::filesystem::path& Folder) {
     return static_cast<int>(std::distance(std::filesystem::directory_iterator(Folder), {}));
   };
-  for (const QString name : {"../escaped", "..", "a/b", "notes.txt"}) {
+  const QString absolute = root + "/absolute";
+  for (const QString& name : {QString("../escaped"), QString(".."), QString("a/../../escaped"), absolute,
+                             QString("notes.txt"), QString("notes.txt/inner")}) {
     answer(name);
     QMessageBox* message = dialog.MessageBox();
     ASSERT_NE(message, nullptr) << name.toStdString();
@@ -202,6 +204,7 @@ TEST(PartsDialogs, SelectPathCreatesFoldersOnlyInsideTheChosenOne) {
   // Beside it other tests come and go: only the name that reached out is looked for.
   EXPECT_FALSE(std::filesystem::exists(temp.Path().parent_path() / "escaped")) << "nor beside";
   EXPECT_FALSE(std::filesystem::exists(temp / "a"));
+  EXPECT_FALSE(std::filesystem::exists(temp / "absolute")) << "an absolute path is not taken as one inside";
 
   // A proper name: made inside the chosen folder and selected.
   answer("Disk Exports");

@@ -25,6 +25,7 @@
 #include "MainWindowTestRig.h"
 #include "PseudoTerminal.h"
 #include "RmtDskMod.h"
+#include "SerialPortList.h"
 #include "Rspin.h"
 #include "SelectComPortDlg.h"
 #include "TTYDisplaySettingsDlg.h"
@@ -294,6 +295,7 @@ Com1TCPPort=0
 Com1Port=7
 Com1Baud=9
 Com1Format=1
+Com1Device=
 
 [PORT_DEVICE_COM2]
 Com2Enable=1
@@ -302,6 +304,7 @@ Com2HandShake=0
 Com2Port=46
 Com2Baud=5
 Com2Format=3
+Com2Device=
 
 [PORT_DEVICE_PRINTER]
 PrinterEnable=1
@@ -376,6 +379,86 @@ RemoteDiskServerActive=0
   EXPECT_EQ(ReadText(Rig.SettingsFile()), Written);
   Rig.Window->close();
   SetComPortDevice(46, "");
+}
+
+TEST(SettingsFileTest, AUsbAdapterChosenForCom1IsTheDeviceItOpensAfterARestartToo) {
+  // A pseudo-terminal stands in for /dev/ttyUSB0: a device the host lists by
+  // its path, which no COM number reaches.
+  korvel_test::PseudoTerminal Adapter;
+  const std::string Device = Adapter.SlaveName();
+  TMainWindowRig Rig;
+  TMainOrvanta& Window = *Rig.Window;
+  Window.SelectComPortDlg->SetPortSource([Device] { return ListSerialPorts({Device}); });
+  Window.ShowPage(TMainOrvanta::PortsPageIndex);
+  Window.PortsPageControl->setCurrentIndex(0);
+  TMainWindowRig::Settle();
+  EXPECT_EQ(Window.C_Com1DeviceEdit->text().toStdString(), ComPortDevice(1)) << "COM1's own device at first";
+
+  // "..." on the Com 1 page: the adapter's row chosen and OK.
+  Rig.Dialogs.DialogAnswers.push_back([&](QDialog& Dialog) {
+    auto& Ports = dynamic_cast<TSelectComPortDlg&>(Dialog);
+    EXPECT_EQ(Ports.PresetPort, QStringLiteral("COM1"));
+    QTableWidget* Grid = Ports.ValueListEditor1();
+    const QList<QTableWidgetItem*> Found = Grid->findItems(QString::fromStdString(Device), Qt::MatchExactly);
+    ASSERT_FALSE(Found.isEmpty());
+    EXPECT_EQ(Found[0]->column(), 0) << "listed by its path";
+    QTest::mouseClick(Grid->viewport(), Qt::LeftButton, Qt::NoModifier, Grid->visualItemRect(Found[0]).center());
+    EXPECT_TRUE(Ports.OkButton()->isEnabled());
+    korvel_test::SaveScreenshot(korvel_test::Rendered(Ports), "Settings-com1-usb-adapter-chosen");
+    QTest::mouseClick(Ports.OkButton(), Qt::LeftButton);
+  });
+  QTest::mouseClick(Window.C_Com1SelectBtn, Qt::LeftButton);
+  ASSERT_EQ(Rig.Dialogs.DialogTitles, std::vector<std::string>{"Select Com Port"});
+  EXPECT_EQ(Window.C_Com1DeviceEdit->text().toStdString(), Device) << "the Ports page shows the adapter";
+  EXPECT_EQ(Window.C_Com1PortNumber->value(), 1);
+  EXPECT_EQ(Window.C_Com2DeviceEdit->text().toStdString(), ComPortDevice(2)) << "COM2 keeps its own";
+
+  // Enabled, COM1 is the adapter, both ways. (A pseudo-terminal has no
+  // handshake lines: the line runs without hardware flow.)
+  ClickBox(Window.C_Com1HandShake);
+  ClickBox(Window.C_Com1EnableBtn);
+  ASSERT_TRUE(Window.C_Com1EnableBtn->isChecked()) << (Rig.MessageTexts().empty() ? "" : Rig.MessageTexts()[0]);
+  const auto Exchange = [&](uint8_t Sent, uint8_t Answer) {
+    Adapter.Send({Sent});
+    uint8_t Status = 0;
+    EXPECT_TRUE(Rig.WaitFor([&] {
+      Rig.Machine().CpuPortRead(20, Status);
+      return (Status & 2) != 0;
+    }));
+    uint8_t Data = 0;
+    Rig.Machine().CpuPortRead(21, Data);
+    EXPECT_EQ(Data, Sent);
+    Rig.Machine().CpuPortWrite(21, Answer);
+    EXPECT_EQ(Adapter.Receive(1), std::vector<uint8_t>{Answer});
+  };
+  Exchange('U', 'u');
+  TMainWindowRig::Settle();
+  korvel_test::SaveScreenshot(korvel_test::Rendered(Window), "Settings-com1-usb-adapter-open");
+
+  // After a restart: in the file beside COM1's own keys, on the page, and open.
+  Rig.Restart();
+  const std::string Written = ReadText(Rig.SettingsFile());
+  EXPECT_NE(Written.find("Com1Format=3\r\nCom1Device=" + Device + "\r\n\r\n[PORT_DEVICE_COM2]"), std::string::npos)
+      << Written;
+  EXPECT_NE(Written.find("Com2Device=\r\n"), std::string::npos) << Written;
+  TMainOrvanta& Again = *Rig.Window;
+  Again.ShowPage(TMainOrvanta::PortsPageIndex);
+  TMainWindowRig::Settle();
+  EXPECT_EQ(Again.C_Com1DeviceEdit->text().toStdString(), Device);
+  EXPECT_TRUE(Again.C_Com1EnableBtn->isChecked());
+  Adapter.Drain();
+  Exchange('S', 's');
+  EXPECT_TRUE(Rig.Dialogs.Messages.empty()) << Rig.Dialogs.Messages[0].second;
+  korvel_test::SaveScreenshot(korvel_test::Rendered(Again), "Settings-com1-usb-adapter-restarted");
+
+  // A COM number typed on the page takes the port back from the adapter.
+  ClickBox(Again.C_Com1EnableBtn);
+  ASSERT_FALSE(Again.C_Com1EnableBtn->isChecked());
+  TypeInto(Again.C_Com1PortNumber, "3");
+  EXPECT_EQ(Again.C_Com1DeviceEdit->text().toStdString(), ComPortDevice(3));
+  EXPECT_TRUE(Again.close());
+  EXPECT_NE(ReadText(Rig.SettingsFile()).find("Com1Port=3\r\nCom1Baud=-1\r\nCom1Format=3\r\nCom1Device=\r\n"),
+            std::string::npos);
 }
 
 TEST(SettingsFileTest, ABadValueIsReportedOnceAndTheRestStillApplies) {

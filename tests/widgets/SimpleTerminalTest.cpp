@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QFontMetrics>
 #include <QLineEdit>
 #include <QPainter>
@@ -509,8 +511,11 @@ TEST(SimpleTerminal, DegenerateFontsStillGiveCellsOfAtLeastOnePixel) {
     EXPECT_EQ(tty.GetCursorRow(), 23);
     EXPECT_FALSE(Rendered(tty).isNull());
   }
-  EXPECT_TRUE(QFontInfo(TSimpleTerminal::FixedPitchFont(QStringLiteral("No Such Font"), 15)).fixedPitch())
-      << "a missing face falls back to the host's fixed font";
+  // Whatever the desktop's generic fixed font resolves to (Noto Sans Mono is not
+  // marked fixed pitch), a missing face becomes one the font database calls fixed.
+  const QFontInfo fallback(TSimpleTerminal::FixedPitchFont(QStringLiteral("No Such Font"), 15));
+  EXPECT_TRUE(fallback.fixedPitch()) << fallback.family().toStdString();
+  EXPECT_TRUE(QFontDatabase::isFixedPitch(fallback.family())) << fallback.family().toStdString();
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "AdTerminal.h"
 #include "AdVT100Emulator.h"
 #include "EmulatorError.h"
+#include "HostFixedPitchFont.h"
 #include "TempFolder.h"
 #include "WidgetTestSupport.h"
 
@@ -297,7 +298,7 @@ TEST(Terminal, FontsTheHostLacksAndOddFontsStillGiveAGrid) {
   QFont Lucida(QStringLiteral("Lucida Console"));
   Lucida.setPixelSize(15);
   Terminal.setFont(Lucida);
-  QFont Fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  QFont Fixed = HostFixedPitchFont();
   Fixed.setPixelSize(15);
   const QFontMetrics Metrics(Fixed);
   if (!TAdTerminalFonts::HostHasFamily(QStringLiteral("Lucida Console"))) {
