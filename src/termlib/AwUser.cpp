@@ -619,6 +619,7 @@ int32_t TApdBaseDispatcher::GetBlock(uint8_t* Destination, uint32_t Count) {
 }
 
 void TApdBaseDispatcher::FlushInput() {
+  uint64_t flushed;
   {
     std::lock_guard<std::mutex> guard(FDispSection);
     PurgeQueue(1);
@@ -626,9 +627,10 @@ void TApdBaseDispatcher::FlushInput() {
       FTaken = static_cast<uint32_t>(FRxHead - FRxTail);
     else
       FRxTail = FRxHead;
+    flushed = FRxHead;
   }
   ReceiveRoomMade();
-  ResetDataTriggerCounters();
+  ResetDataTriggerCounters(flushed);
 }
 
 void TApdBaseDispatcher::ReceiveRoomMade() {

@@ -38,6 +38,9 @@
 //      are offered within 50 ms of one being registered (or dispatch forced).
 //      A data match comes at the pattern's last byte,
 //      after a data-available message for the bytes before the pattern.
+//      Every match comes once, also when a reader (a handler that took all
+//      it saw, another thread) had the bytes before they were looked at;
+//      bytes thrown away by FlushInput are not looked at.
 //      OpenPort clears the triggers; SaveTriggers and RestoreTriggers carry
 //      them across a close and a reopen.
 //   5. Inside an ApwTriggerAvail or ApwTriggerData message a handler peeks:
@@ -546,7 +549,8 @@ class TApdBaseDispatcher {
   int32_t CopyOut(uint8_t* Destination, uint32_t Offset, uint64_t& NewTail, uint32_t Count);
   void ReadIntoRing();
   void ReceiveRoomMade();
-  void ResetDataTriggerCounters();
+  // Forgets partial matches, and the bytes up to FlushedUpTo (a receive position).
+  void ResetDataTriggerCounters(uint64_t FlushedUpTo);
   // Threads.
   void ThreadGone(TApdDispatcherThread* Thread);
   void SignalHandshake();
