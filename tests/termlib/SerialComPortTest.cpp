@@ -1,9 +1,9 @@
 // The COM port component over pseudo-terminal pairs: opening by COM number,
 // events on the main thread, users told of opening and closing, settings on a
-// closed and an open port, moving an open port to another number, the trace,
-// closing from inside its own event while data flows, the far end vanishing,
-// and the links that drop when a port goes. The test thread is the main
-// thread: it pumps a TQueuedMainThread.
+// closed and an open port, moving an open port to another number with its
+// trace running or paused, closing from inside its own event while data flows,
+// the far end vanishing, and the links that drop when a port goes. The test
+// thread is the main thread: it pumps a TQueuedMainThread.
 #include <termios.h>
 
 #include <atomic>
@@ -219,7 +219,7 @@ TEST(ComPort, SettingsOnAClosedAndAnOpenPort) {
   EXPECT_EQ(CodeRaisedBy<EOutputBufferTooSmall>([&] { port.PutString(std::string(5000, 'x')); }), -3006);
 }
 
-TEST(ComPort, MovingAnOpenPortKeepsItsTriggersAndTheTraceIsWrittenAtTheClose) {
+TEST(ComPort, MovingAnOpenPortKeepsItsTriggersAndItsTraceEvenWhenPaused) {
   korvel_test::TTempFolder folder;
   TPortOnPty p(65);
   PseudoTerminal other;
@@ -233,6 +233,7 @@ TEST(ComPort, MovingAnOpenPortKeepsItsTriggersAndTheTraceIsWrittenAtTheClose) {
   EXPECT_EQ(port.GetTracing(), tlOn);
   const int32_t keep = port.CurrentDispatcher()->AddDataTrigger("KEEP", false);
   port.PutString("out");
+  EXPECT_EQ(Text(p.Pty.Receive(3)), "out");
   p.Pty.Send(Bytes("in"));
   ASSERT_TRUE(p.Pump([&] { return p.Received == "in"; }));
 
@@ -249,9 +250,28 @@ TEST(ComPort, MovingAnOpenPortKeepsItsTriggersAndTheTraceIsWrittenAtTheClose) {
   other.Send(Bytes("..KEEP.."));
   EXPECT_TRUE(p.Pump([&] { return matches.size() == 1; }));
   EXPECT_EQ(matches, std::vector<int32_t>{keep});
+
+  // Paused across a move back: turned on again, it records on the new port.
+  port.SetTracing(tlPause);
+  port.PutString("unseen");
+  EXPECT_EQ(Text(other.Receive(6)), "unseen");
   port.SetTraceName(folder.File("second.trc"));
+  port.SetPortNumber(65);
+  ASSERT_EQ(port.GetState(), psOpen);
+  EXPECT_TRUE(std::filesystem::exists(folder.File("second.trc"))) << "the paused trace was written at the close";
+  EXPECT_EQ(port.GetTracing(), tlPause);
+  port.SetTracing(tlOn);
+  EXPECT_EQ(port.GetTracing(), tlOn);
+  port.PutString("after");
+  EXPECT_EQ(Text(p.Pty.Receive(5)), "after");
+  p.Pty.Send(Bytes("back"));
+  ASSERT_TRUE(p.Pump([&] { return p.Received.ends_with("back"); })) << p.Received;
+  port.SetTraceName(folder.File("third.trc"));
   port.SetOpen(false);
-  EXPECT_TRUE(std::filesystem::exists(folder.File("second.trc")));
+  std::ifstream third(folder.File("third.trc"));
+  std::stringstream after;
+  after << third.rdbuf();
+  EXPECT_EQ(after.str(), "Transmit: after\nReceive: back\n");
 }
 
 TEST(ComPort, ClosingFromItsOwnEventWhileDataFlowsAndReopening) {
