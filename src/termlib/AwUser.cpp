@@ -710,10 +710,12 @@ int32_t TApdBaseDispatcher::PutBlock(const uint8_t* Buffer, uint32_t Count) {
     RefreshLineErrors();
     return -3004;
   }
-  FDataSent = true;
-  if (FArmedStatusKinds.load() & (1u << StatusOutSent)) WakeDispatchThread();
+  // Logged before the output-sent trigger can see it, so the log shows the
+  // write before the trigger it fires.
   if (FLogOn.load()) AddDispatchEntry(DlDispatch, DlsWriteCom, Count, Buffer, Count);
   if (FTraceOn.load()) AddTraceBlock('T', Buffer, Count);
+  FDataSent = true;
+  if (FArmedStatusKinds.load() & (1u << StatusOutSent)) WakeDispatchThread();
   return 0;
 }
 
