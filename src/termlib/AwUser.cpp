@@ -621,6 +621,8 @@ int32_t TApdBaseDispatcher::GetBlock(uint8_t* Destination, uint32_t Count) {
 void TApdBaseDispatcher::FlushInput() {
   uint64_t flushed;
   {
+    // A read under way ends first: what it took from the device is flushed too.
+    std::lock_guard<std::mutex> read(FReadSection);
     std::lock_guard<std::mutex> guard(FDispSection);
     PurgeQueue(1);
     if (FPeekMode)
@@ -650,37 +652,41 @@ void TApdBaseDispatcher::ReadIntoRing() {
   TApdComStat status;
   AddLineErrors(ReadStatus(status));
   if (status.InQueue == 0) return;
-  uint8_t* ring;
-  uint32_t size, index, free;
-  {
-    std::lock_guard<std::mutex> guard(FDispSection);
-    if (FRxBuffer.empty()) return;
-    ring = FRxBuffer.data();
-    size = static_cast<uint32_t>(FRxBuffer.size());
-    free = size - static_cast<uint32_t>(FRxHead - FRxTail);
-    index = static_cast<uint32_t>(FRxHead % size);
-  }
-  const uint32_t wanted = std::min(status.InQueue, free);
-  if (wanted == 0) return;
-  const uint32_t span = std::min(wanted, size - index);
-  const uint32_t pieces[2][2] = {{index, span}, {0, wanted - span}};
   bool gotAny = false;
-  for (const auto& piece : pieces) {
-    if (piece[1] == 0) break;
-    int32_t got = ReadDevice(ring + piece[0], piece[1]);
-    if (got < 0) {
-      ReadFailed();
-      got = 0;
+  {
+    std::lock_guard<std::mutex> read(FReadSection);
+    uint8_t* ring;
+    uint32_t size, index, free;
+    {
+      std::lock_guard<std::mutex> guard(FDispSection);
+      if (FRxBuffer.empty()) return;
+      ring = FRxBuffer.data();
+      size = static_cast<uint32_t>(FRxBuffer.size());
+      free = size - static_cast<uint32_t>(FRxHead - FRxTail);
+      index = static_cast<uint32_t>(FRxHead % size);
     }
-    if (got > 0) {
-      gotAny = true;
-      {
-        std::lock_guard<std::mutex> guard(FDispSection);
-        FRxHead += static_cast<uint32_t>(got);
+    const uint32_t wanted = std::min(status.InQueue, free);
+    const uint32_t span = std::min(wanted, size - index);
+    const uint32_t pieces[2][2] = {{index, span}, {0, wanted - span}};
+    for (const auto& piece : pieces) {
+      if (piece[1] == 0) break;
+      int32_t got = ReadDevice(ring + piece[0], piece[1]);
+      if (got < 0) {
+        ReadFailed();
+        got = 0;
       }
-      if (FLogOn.load()) AddDispatchEntry(DlDispatch, DlsReadCom, static_cast<uint32_t>(got), ring + piece[0], static_cast<uint32_t>(got));
+      if (got > 0) {
+        gotAny = true;
+        {
+          std::lock_guard<std::mutex> guard(FDispSection);
+          FRxHead += static_cast<uint32_t>(got);
+        }
+        if (FLogOn.load())
+          AddDispatchEntry(DlDispatch, DlsReadCom, static_cast<uint32_t>(got), ring + piece[0],
+                           static_cast<uint32_t>(got));
+      }
+      if (static_cast<uint32_t>(got) != piece[1]) break;
     }
-    if (static_cast<uint32_t>(got) != piece[1]) break;
   }
   // Breaks and byte errors found while reading are reported with the status.
   if (gotAny) RefreshLineErrors();

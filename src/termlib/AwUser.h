@@ -59,8 +59,9 @@
 //      its destructor, so that no thread runs while its class is torn down.
 //
 // Locks, outermost first (a thread never takes an earlier one while it holds a
-// later one): line settings, data (status, triggers, handlers), receive ring,
-// device writes, transmit ring, device descriptor, trace and log, threads.
+// later one): line settings, data (status, triggers, handlers), device reads,
+// receive ring, device writes, transmit ring, device descriptor, trace and log,
+// threads.
 // Handlers are called with no lock held, so they may call anything here.
 #pragma once
 
@@ -628,7 +629,10 @@ class TApdBaseDispatcher {
   std::atomic<uint32_t> FArmedStatusKinds{0};
 
   // Receive ring (FDispSection). Positions count every byte ever stored or
-  // taken, so the ring index is the position modulo the ring size.
+  // taken, so the ring index is the position modulo the ring size. The device
+  // is read into the ring under FReadSection, so a flush of the input comes
+  // before a read or after it, never between it and the head it moves.
+  std::mutex FReadSection;
   mutable std::mutex FDispSection;
   std::vector<uint8_t> FRxBuffer;
   uint64_t FRxHead = 0, FRxTail = 0;
