@@ -679,14 +679,34 @@ void TApdCustomComPort::SetStopBits(uint8_t Value) {
 
 void TApdCustomComPort::SetRs485Mode(bool Value) {
   if (Value == FRs485Mode && !FForcing) return;
-  if (IsOpenNow()) RaiseErrorForCode(this, FDispatcher->SetRs485Mode(Value));
-  FRs485Mode = Value;
-  if (Value) {
-    // The driver keys RTS for each transmission: RTS serves no flow control
-    // and rests low.
-    SetHardwareFlow(static_cast<uint8_t>(FHardwareFlow & ~(HfUseRts | HfRequireCts)));
-    SetRtsOn(false);
+  // RTS is keyed for each transmission: it serves no flow control, CTS holds
+  // nothing back, and RTS rests low.
+  const uint8_t flow = Value ? static_cast<uint8_t>(FHardwareFlow & ~(HfUseRts | HfRequireCts)) : FHardwareFlow;
+  if (IsOpenNow()) {
+    TApdBaseDispatcher& dispatcher = *FDispatcher;
+    const int32_t result = dispatcher.SetRs485Mode(Value);
+    if (result < 0) {
+      if (result == -3010 && !IsLoading())
+        throw EBaseAddressNotSet("RS-485 needs a serial port whose RTS line can be switched; COM" +
+                                     std::to_string(FPortNumber) + " has none",
+                                 result);
+      RaiseErrorForCode(this, result);
+      return;
+    }
+    if (flow != FHardwareFlow) {
+      const int32_t flowResult =
+          dispatcher.SetHardwareFlow(flow != 0 ? FBufferFull : 0, flow != 0 ? FBufferResume : 0, flow);
+      if (flowResult < 0) {
+        // Nothing changes when the flow control cannot follow.
+        dispatcher.SetRs485Mode(!Value);
+        RaiseErrorForCode(this, flowResult);
+        return;
+      }
+    }
   }
+  FRs485Mode = Value;
+  FHardwareFlow = flow;
+  if (Value) FRtsOn = false;
 }
 
 void TApdCustomComPort::SetThreadBoost(uint8_t Value) {

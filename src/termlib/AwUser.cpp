@@ -160,6 +160,7 @@ int32_t TApdBaseDispatcher::OpenPort(const std::string& Name, uint32_t Baud, uin
     FTxHead = FTxTail = 0;
     FOutputError = 0;
     FOutputRetry = false;
+    FRtsKeyedByOutput = false;
   } catch (const std::bad_alloc&) {
     ClosePort();
     return -8;
@@ -169,6 +170,7 @@ int32_t TApdBaseDispatcher::OpenPort(const std::string& Name, uint32_t Baud, uin
     FInputSize = InSize;
     FOutputSize = OutSize;
     FRs485 = false;
+    FHardwareOptions = ((Options & OpenDtrFlowOwned) ? HfUseDtr : 0) | ((Options & OpenRtsFlowOwned) ? HfUseRts : 0);
     FDtrOwned = (Options & OpenDtrFlowOwned) != 0;
     if (!FDtrOwned) FDtrState = (Options & OpenDtrOn) != 0;
     FRtsOwned = (Options & OpenRtsFlowOwned) != 0;
@@ -422,7 +424,9 @@ int32_t TApdBaseDispatcher::SetHardwareFlow(uint32_t BufferFull, uint32_t Buffer
   FDCB.XonLim = static_cast<uint16_t>(BufferResume);
   if (Options & HfRequireDsr) FDCB.OutxDsrFlow = true;
   if (Options & HfRequireCts) FDCB.OutxCtsFlow = true;
-  return WriteSettings(FDCB);
+  const int32_t result = WriteSettings(FDCB);
+  if (result == 0) FHardwareOptions = Options;
+  return result;
 }
 
 int32_t TApdBaseDispatcher::SetSoftwareFlow(uint32_t BufferFull, uint32_t BufferResume, uint32_t Options) {
@@ -483,7 +487,36 @@ int32_t TApdBaseDispatcher::GetFlowOptions(uint32_t& HardwareOptions, uint32_t& 
 int32_t TApdBaseDispatcher::SetRs485Mode(bool On) {
   {
     std::lock_guard<std::mutex> guard(FLineSection);
-    FRs485 = On;
+    if (On != FRs485 && IsOpen()) {
+      // The line takes the change at once. On: RTS belongs to the keying and
+      // rests low between transmissions. Off: RTS goes back to hardware flow
+      // control, or to its own state.
+      TApdDCB dcb;
+      int32_t result = GetLineSettings(dcb);
+      if (result != 0) return result;
+      const bool rtsOwned = FRtsOwned, rtsState = FRtsState;
+      FRs485 = On;
+      if (On) {
+        dcb.RtsControl = RtsControlToggle;
+        FRtsOwned = true;
+        FRtsState = false;
+      } else if (FHardwareOptions & HfUseRts) {
+        dcb.RtsControl = RtsControlHandshake;
+        FRtsOwned = true;
+      } else {
+        FRtsOwned = false;
+      }
+      result = WriteSettings(dcb);
+      if (result != 0) {
+        FRs485 = !On;
+        FRtsOwned = rtsOwned;
+        FRtsState = rtsState;
+        return result;
+      }
+      FDCB = dcb;
+    } else {
+      FRs485 = On;
+    }
   }
   // The output thread keys RTS for each transmission, so it runs one step above the others.
   ApplyThreadPriorities();

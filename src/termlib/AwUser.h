@@ -367,6 +367,11 @@ class TApdBaseDispatcher {
   int32_t ClearSoftwareFlow();
   int32_t SetFlowChars(uint8_t Xon, uint8_t Xoff);
   int32_t GetFlowOptions(uint32_t& HardwareOptions, uint32_t& SoftwareOptions, uint8_t& Xoff, uint8_t& Xon);
+  // RS-485: RTS is up only while the dispatcher transmits. The device layer
+  // keys it where the host's driver can (line settings with RtsControlToggle);
+  // where it cannot, the output thread raises RTS before each write and drops
+  // it once the device has sent everything. 0, or a negative code with nothing
+  // changed: -3010 where the device has no RTS line to key.
   int32_t SetRs485Mode(bool On);
   bool Rs485Mode() const;
   uint32_t CurrentBaud() const;
@@ -500,6 +505,13 @@ class TApdBaseDispatcher {
   bool ReceiveRingHasRoom();
   // Copies into the transmit ring at its head; the transmit lock is held.
   void CopyIntoTransmitRing(const uint8_t* Buffer, uint32_t Count);
+  // Whether the output thread keys RTS around each transmission (RS-485 where
+  // the host's driver cannot); set by SetLineSettings.
+  void SetRtsKeyedByOutput(bool On) { FRtsKeyedByOutput.store(On); }
+  // Waits until the device has sent all it was handed (the output thread
+  // drops a keyed RTS after it): true, or false when the device still holds
+  // bytes back (the output thread asks again shortly).
+  virtual bool OutputSentByDevice() { return true; }
   // Empties the transmit ring (no write is under way meanwhile) and clears a
   // refused write.
   void EmptyTransmitRing();
@@ -601,6 +613,7 @@ class TApdBaseDispatcher {
   uint32_t FOutputSize = 0;
   bool FDtrState = false, FDtrOwned = false, FRtsState = false, FRtsOwned = false;
   bool FRs485 = false;
+  uint32_t FHardwareOptions = 0;  // as SetHardwareFlow last took them
   uint8_t FThreadBoost = 0;
   std::string FDeviceName;
 
@@ -648,6 +661,7 @@ class TApdBaseDispatcher {
   uint64_t FTxHead = 0, FTxTail = 0;
   int FOutputError = 0;
   bool FOutputRetry = false;
+  std::atomic<bool> FRtsKeyedByOutput{false};
 
   // Trace and log (FTraceSection).
   mutable std::mutex FTraceSection;
