@@ -199,6 +199,16 @@ int TSerialPort::OutputQueued() const {
   return queued;
 }
 
+bool TSerialPort::DrainOutput() {
+  if (FHandle < 0) return false;
+  for (;;) {
+    if (tcdrain(FHandle) == 0) return true;
+    if (errno == EINTR) continue;
+    FLastError = errno;
+    return false;
+  }
+}
+
 bool TSerialPort::CanWrite() {
   if (FHandle < 0) return false;
   pollfd entry{FHandle, POLLOUT, 0};

@@ -75,6 +75,10 @@ class TSerialPort final {
   bool SendBreak();
   // Bytes the driver still holds for sending.
   int OutputQueued() const;
+  // Waits until the driver and the hardware have sent everything handed over
+  // (the last stop bit included, where the driver can tell); false when the
+  // device failed. It does not return while the output is held back (XOFF, CTS).
+  bool DrainOutput();
 
   // Raw mode with Settings, on top of a device's current terminal settings.
   // False when the rate has no name in the terminal interface; the port then

@@ -679,14 +679,34 @@ void TApdCustomComPort::SetStopBits(uint8_t Value) {
 
 void TApdCustomComPort::SetRs485Mode(bool Value) {
   if (Value == FRs485Mode && !FForcing) return;
-  if (IsOpenNow()) RaiseErrorForCode(this, FDispatcher->SetRs485Mode(Value));
-  FRs485Mode = Value;
-  if (Value) {
-    // The driver keys RTS for each transmission: RTS serves no flow control
-    // and rests low.
-    SetHardwareFlow(static_cast<uint8_t>(FHardwareFlow & ~(HfUseRts | HfRequireCts)));
-    SetRtsOn(false);
+  // RTS is keyed for each transmission: it serves no flow control, CTS holds
+  // nothing back, and RTS rests low.
+  const uint8_t flow = Value ? static_cast<uint8_t>(FHardwareFlow & ~(HfUseRts | HfRequireCts)) : FHardwareFlow;
+  if (IsOpenNow()) {
+    TApdBaseDispatcher& dispatcher = *FDispatcher;
+    const int32_t result = dispatcher.SetRs485Mode(Value);
+    if (result < 0) {
+      if (result == -3010 && !IsLoading())
+        throw EBaseAddressNotSet("RS-485 needs a serial port whose RTS line can be switched; COM" +
+                                     std::to_string(FPortNumber) + " has none",
+                                 result);
+      RaiseErrorForCode(this, result);
+      return;
+    }
+    if (flow != FHardwareFlow) {
+      const int32_t flowResult =
+          dispatcher.SetHardwareFlow(flow != 0 ? FBufferFull : 0, flow != 0 ? FBufferResume : 0, flow);
+      if (flowResult < 0) {
+        // Nothing changes when the flow control cannot follow.
+        dispatcher.SetRs485Mode(!Value);
+        RaiseErrorForCode(this, flowResult);
+        return;
+      }
+    }
   }
+  FRs485Mode = Value;
+  FHardwareFlow = flow;
+  if (Value) FRtsOn = false;
 }
 
 void TApdCustomComPort::SetThreadBoost(uint8_t Value) {
@@ -800,37 +820,66 @@ void TApdCustomComPort::SetTracing(uint8_t Value) {
   ApplyTracing(Value);
 }
 
+// The trace and the dispatch log are driven alike: the dispatcher's operations
+// on one of them, and where and how it is written.
+struct TApdCustomComPort::TRecording {
+  int32_t (TApdBaseDispatcher::*Start)(uint32_t);
+  void (TApdBaseDispatcher::*Stop)();
+  void (TApdBaseDispatcher::*Pause)();
+  void (TApdBaseDispatcher::*Resume)();
+  void (TApdBaseDispatcher::*Clear)();
+  int32_t (TApdBaseDispatcher::*Dump)(const std::string&, bool, bool, bool);
+  uint32_t Size;
+  const std::string& Name;
+  bool AllHex;
+  bool Hex;
+};
+
 void TApdCustomComPort::ApplyTracing(uint8_t Value) {
+  ApplyRecording(FTracing, Value,
+                 {&TApdBaseDispatcher::StartTrace, &TApdBaseDispatcher::StopTrace, &TApdBaseDispatcher::PauseTrace,
+                  &TApdBaseDispatcher::ResumeTrace, &TApdBaseDispatcher::ClearTrace, &TApdBaseDispatcher::DumpTrace,
+                  FTraceSize, FTraceName, FTraceAllHex, FTraceHex});
+}
+
+void TApdCustomComPort::ApplyRecording(uint8_t& State, uint8_t Value, const TRecording& Record) {
   TApdBaseDispatcher& dispatcher = *FDispatcher;
-  const bool running = FTracing == tlOn || FTracing == tlPause;
+  const bool running = State == tlOn || State == tlPause;
+  // While a port that has just opened takes its settings again, its dispatcher
+  // holds nothing yet: a record that was paused (on the port before a move to
+  // another number) starts here paused, so that turning it on records again.
+  const bool fresh = FForcing;
   switch (Value) {
     case tlOff:
-      if (running) dispatcher.StopTrace();
-      FTracing = tlOff;
+      if (running) (dispatcher.*Record.Stop)();
+      State = tlOff;
       break;
     case tlOn:
-      if (FTracing == tlPause) {
-        dispatcher.ResumeTrace();
+      if (State == tlPause && !fresh) {
+        (dispatcher.*Record.Resume)();
       } else {
-        RaiseErrorForCode(this, dispatcher.StartTrace(FTraceSize));
+        RaiseErrorForCode(this, (dispatcher.*Record.Start)(Record.Size));
       }
-      FTracing = tlOn;
+      State = tlOn;
       break;
     case tlDump:
     case tlAppend:
-      FTracing = tlOff;
+      State = tlOff;
       if (running) {
-        dispatcher.ResumeTrace();
-        RaiseErrorForCode(this, dispatcher.DumpTrace(FTraceName, Value == tlAppend, FTraceAllHex, FTraceHex));
+        (dispatcher.*Record.Resume)();
+        RaiseErrorForCode(this, (dispatcher.*Record.Dump)(Record.Name, Value == tlAppend, Record.AllHex, Record.Hex));
       }
       break;
     case tlClear:
-      if (running) dispatcher.ClearTrace();
+      if (running) (dispatcher.*Record.Clear)();
       break;
     case tlPause:
-      if (FTracing == tlOn) {
-        dispatcher.PauseTrace();
-        FTracing = tlPause;
+      if (State == tlOn) {
+        (dispatcher.*Record.Pause)();
+        State = tlPause;
+      } else if (State == tlPause && fresh) {
+        RaiseErrorForCode(this, (dispatcher.*Record.Start)(Record.Size));
+        (dispatcher.*Record.Pause)();
       }
       break;
     default: break;
@@ -847,38 +896,9 @@ void TApdCustomComPort::SetLogging(uint8_t Value) {
 }
 
 void TApdCustomComPort::ApplyLogging(uint8_t Value) {
-  TApdBaseDispatcher& dispatcher = *FDispatcher;
-  const bool running = FLogging == tlOn || FLogging == tlPause;
-  switch (Value) {
-    case tlOff:
-      if (running) dispatcher.StopDispatchLog();
-      FLogging = tlOff;
-      break;
-    case tlOn:
-      if (FLogging == tlPause) {
-        dispatcher.ResumeDispatchLog();
-      } else {
-        RaiseErrorForCode(this, dispatcher.StartDispatchLog(FLogSize));
-      }
-      FLogging = tlOn;
-      break;
-    case tlDump:
-    case tlAppend:
-      FLogging = tlOff;
-      if (running) {
-        dispatcher.ResumeDispatchLog();
-        RaiseErrorForCode(this, dispatcher.DumpDispatchLog(FLogName, Value == tlAppend, FLogAllHex, FLogHex));
-      }
-      break;
-    case tlClear:
-      if (running) dispatcher.ClearDispatchLog();
-      break;
-    case tlPause:
-      if (FLogging == tlOn) {
-        dispatcher.PauseDispatchLog();
-        FLogging = tlPause;
-      }
-      break;
-    default: break;
-  }
+  ApplyRecording(FLogging, Value,
+                 {&TApdBaseDispatcher::StartDispatchLog, &TApdBaseDispatcher::StopDispatchLog,
+                  &TApdBaseDispatcher::PauseDispatchLog, &TApdBaseDispatcher::ResumeDispatchLog,
+                  &TApdBaseDispatcher::ClearDispatchLog, &TApdBaseDispatcher::DumpDispatchLog, FLogSize, FLogName,
+                  FLogAllHex, FLogHex});
 }

@@ -284,6 +284,8 @@ class TApdCustomComPort : public TApdBaseComponent {
   void ApplyAllSettings();
   void ApplyTracing(uint8_t Value);
   void ApplyLogging(uint8_t Value);
+  struct TRecording;
+  void ApplyRecording(uint8_t& State, uint8_t Value, const TRecording& Record);
 
   std::unique_ptr<TApdBaseDispatcher> FDispatcher;
   std::unique_ptr<TPortWindow> FPortWindow;

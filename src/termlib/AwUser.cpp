@@ -160,6 +160,7 @@ int32_t TApdBaseDispatcher::OpenPort(const std::string& Name, uint32_t Baud, uin
     FTxHead = FTxTail = 0;
     FOutputError = 0;
     FOutputRetry = false;
+    FRtsKeyedByOutput = false;
   } catch (const std::bad_alloc&) {
     ClosePort();
     return -8;
@@ -169,6 +170,7 @@ int32_t TApdBaseDispatcher::OpenPort(const std::string& Name, uint32_t Baud, uin
     FInputSize = InSize;
     FOutputSize = OutSize;
     FRs485 = false;
+    FHardwareOptions = ((Options & OpenDtrFlowOwned) ? HfUseDtr : 0) | ((Options & OpenRtsFlowOwned) ? HfUseRts : 0);
     FDtrOwned = (Options & OpenDtrFlowOwned) != 0;
     if (!FDtrOwned) FDtrState = (Options & OpenDtrOn) != 0;
     FRtsOwned = (Options & OpenRtsFlowOwned) != 0;
@@ -422,7 +424,9 @@ int32_t TApdBaseDispatcher::SetHardwareFlow(uint32_t BufferFull, uint32_t Buffer
   FDCB.XonLim = static_cast<uint16_t>(BufferResume);
   if (Options & HfRequireDsr) FDCB.OutxDsrFlow = true;
   if (Options & HfRequireCts) FDCB.OutxCtsFlow = true;
-  return WriteSettings(FDCB);
+  const int32_t result = WriteSettings(FDCB);
+  if (result == 0) FHardwareOptions = Options;
+  return result;
 }
 
 int32_t TApdBaseDispatcher::SetSoftwareFlow(uint32_t BufferFull, uint32_t BufferResume, uint32_t Options) {
@@ -483,7 +487,36 @@ int32_t TApdBaseDispatcher::GetFlowOptions(uint32_t& HardwareOptions, uint32_t& 
 int32_t TApdBaseDispatcher::SetRs485Mode(bool On) {
   {
     std::lock_guard<std::mutex> guard(FLineSection);
-    FRs485 = On;
+    if (On != FRs485 && IsOpen()) {
+      // The line takes the change at once. On: RTS belongs to the keying and
+      // rests low between transmissions. Off: RTS goes back to hardware flow
+      // control, or to its own state.
+      TApdDCB dcb;
+      int32_t result = GetLineSettings(dcb);
+      if (result != 0) return result;
+      const bool rtsOwned = FRtsOwned, rtsState = FRtsState;
+      FRs485 = On;
+      if (On) {
+        dcb.RtsControl = RtsControlToggle;
+        FRtsOwned = true;
+        FRtsState = false;
+      } else if (FHardwareOptions & HfUseRts) {
+        dcb.RtsControl = RtsControlHandshake;
+        FRtsOwned = true;
+      } else {
+        FRtsOwned = false;
+      }
+      result = WriteSettings(dcb);
+      if (result != 0) {
+        FRs485 = !On;
+        FRtsOwned = rtsOwned;
+        FRtsState = rtsState;
+        return result;
+      }
+      FDCB = dcb;
+    } else {
+      FRs485 = On;
+    }
   }
   // The output thread keys RTS for each transmission, so it runs one step above the others.
   ApplyThreadPriorities();
@@ -619,16 +652,20 @@ int32_t TApdBaseDispatcher::GetBlock(uint8_t* Destination, uint32_t Count) {
 }
 
 void TApdBaseDispatcher::FlushInput() {
+  uint64_t flushed;
   {
+    // A read under way ends first: what it took from the device is flushed too.
+    std::lock_guard<std::mutex> read(FReadSection);
     std::lock_guard<std::mutex> guard(FDispSection);
     PurgeQueue(1);
     if (FPeekMode)
       FTaken = static_cast<uint32_t>(FRxHead - FRxTail);
     else
       FRxTail = FRxHead;
+    flushed = FRxHead;
   }
   ReceiveRoomMade();
-  ResetDataTriggerCounters();
+  ResetDataTriggerCounters(flushed);
 }
 
 void TApdBaseDispatcher::ReceiveRoomMade() {
@@ -648,37 +685,41 @@ void TApdBaseDispatcher::ReadIntoRing() {
   TApdComStat status;
   AddLineErrors(ReadStatus(status));
   if (status.InQueue == 0) return;
-  uint8_t* ring;
-  uint32_t size, index, free;
-  {
-    std::lock_guard<std::mutex> guard(FDispSection);
-    if (FRxBuffer.empty()) return;
-    ring = FRxBuffer.data();
-    size = static_cast<uint32_t>(FRxBuffer.size());
-    free = size - static_cast<uint32_t>(FRxHead - FRxTail);
-    index = static_cast<uint32_t>(FRxHead % size);
-  }
-  const uint32_t wanted = std::min(status.InQueue, free);
-  if (wanted == 0) return;
-  const uint32_t span = std::min(wanted, size - index);
-  const uint32_t pieces[2][2] = {{index, span}, {0, wanted - span}};
   bool gotAny = false;
-  for (const auto& piece : pieces) {
-    if (piece[1] == 0) break;
-    int32_t got = ReadDevice(ring + piece[0], piece[1]);
-    if (got < 0) {
-      ReadFailed();
-      got = 0;
+  {
+    std::lock_guard<std::mutex> read(FReadSection);
+    uint8_t* ring;
+    uint32_t size, index, free;
+    {
+      std::lock_guard<std::mutex> guard(FDispSection);
+      if (FRxBuffer.empty()) return;
+      ring = FRxBuffer.data();
+      size = static_cast<uint32_t>(FRxBuffer.size());
+      free = size - static_cast<uint32_t>(FRxHead - FRxTail);
+      index = static_cast<uint32_t>(FRxHead % size);
     }
-    if (got > 0) {
-      gotAny = true;
-      {
-        std::lock_guard<std::mutex> guard(FDispSection);
-        FRxHead += static_cast<uint32_t>(got);
+    const uint32_t wanted = std::min(status.InQueue, free);
+    const uint32_t span = std::min(wanted, size - index);
+    const uint32_t pieces[2][2] = {{index, span}, {0, wanted - span}};
+    for (const auto& piece : pieces) {
+      if (piece[1] == 0) break;
+      int32_t got = ReadDevice(ring + piece[0], piece[1]);
+      if (got < 0) {
+        ReadFailed();
+        got = 0;
       }
-      if (FLogOn.load()) AddDispatchEntry(DlDispatch, DlsReadCom, static_cast<uint32_t>(got), ring + piece[0], static_cast<uint32_t>(got));
+      if (got > 0) {
+        gotAny = true;
+        {
+          std::lock_guard<std::mutex> guard(FDispSection);
+          FRxHead += static_cast<uint32_t>(got);
+        }
+        if (FLogOn.load())
+          AddDispatchEntry(DlDispatch, DlsReadCom, static_cast<uint32_t>(got), ring + piece[0],
+                           static_cast<uint32_t>(got));
+      }
+      if (static_cast<uint32_t>(got) != piece[1]) break;
     }
-    if (static_cast<uint32_t>(got) != piece[1]) break;
   }
   // Breaks and byte errors found while reading are reported with the status.
   if (gotAny) RefreshLineErrors();
@@ -708,10 +749,12 @@ int32_t TApdBaseDispatcher::PutBlock(const uint8_t* Buffer, uint32_t Count) {
     RefreshLineErrors();
     return -3004;
   }
-  FDataSent = true;
-  if (FArmedStatusKinds.load() & (1u << StatusOutSent)) WakeDispatchThread();
+  // Logged before the output-sent trigger can see it, so the log shows the
+  // write before the trigger it fires.
   if (FLogOn.load()) AddDispatchEntry(DlDispatch, DlsWriteCom, Count, Buffer, Count);
   if (FTraceOn.load()) AddTraceBlock('T', Buffer, Count);
+  FDataSent = true;
+  if (FArmedStatusKinds.load() & (1u << StatusOutSent)) WakeDispatchThread();
   return 0;
 }
 

@@ -38,6 +38,9 @@
 //      are offered within 50 ms of one being registered (or dispatch forced).
 //      A data match comes at the pattern's last byte,
 //      after a data-available message for the bytes before the pattern.
+//      Every match comes once, also when a reader (a handler that took all
+//      it saw, another thread) had the bytes before they were looked at;
+//      bytes thrown away by FlushInput are not looked at.
 //      OpenPort clears the triggers; SaveTriggers and RestoreTriggers carry
 //      them across a close and a reopen.
 //   5. Inside an ApwTriggerAvail or ApwTriggerData message a handler peeks:
@@ -56,8 +59,9 @@
 //      its destructor, so that no thread runs while its class is torn down.
 //
 // Locks, outermost first (a thread never takes an earlier one while it holds a
-// later one): line settings, data (status, triggers, handlers), receive ring,
-// device writes, transmit ring, device descriptor, trace and log, threads.
+// later one): line settings, data (status, triggers, handlers), device reads,
+// receive ring, device writes, transmit ring, device descriptor, trace and log,
+// threads.
 // Handlers are called with no lock held, so they may call anything here.
 #pragma once
 
@@ -363,6 +367,11 @@ class TApdBaseDispatcher {
   int32_t ClearSoftwareFlow();
   int32_t SetFlowChars(uint8_t Xon, uint8_t Xoff);
   int32_t GetFlowOptions(uint32_t& HardwareOptions, uint32_t& SoftwareOptions, uint8_t& Xoff, uint8_t& Xon);
+  // RS-485: RTS is up only while the dispatcher transmits. The device layer
+  // keys it where the host's driver can (line settings with RtsControlToggle);
+  // where it cannot, the output thread raises RTS before each write and drops
+  // it once the device has sent everything. 0, or a negative code with nothing
+  // changed: -3010 where the device has no RTS line to key.
   int32_t SetRs485Mode(bool On);
   bool Rs485Mode() const;
   uint32_t CurrentBaud() const;
@@ -496,6 +505,13 @@ class TApdBaseDispatcher {
   bool ReceiveRingHasRoom();
   // Copies into the transmit ring at its head; the transmit lock is held.
   void CopyIntoTransmitRing(const uint8_t* Buffer, uint32_t Count);
+  // Whether the output thread keys RTS around each transmission (RS-485 where
+  // the host's driver cannot); set by SetLineSettings.
+  void SetRtsKeyedByOutput(bool On) { FRtsKeyedByOutput.store(On); }
+  // Waits until the device has sent all it was handed (the output thread
+  // drops a keyed RTS after it): true, or false when the device still holds
+  // bytes back (the output thread asks again shortly).
+  virtual bool OutputSentByDevice() { return true; }
   // Empties the transmit ring (no write is under way meanwhile) and clears a
   // refused write.
   void EmptyTransmitRing();
@@ -546,7 +562,8 @@ class TApdBaseDispatcher {
   int32_t CopyOut(uint8_t* Destination, uint32_t Offset, uint64_t& NewTail, uint32_t Count);
   void ReadIntoRing();
   void ReceiveRoomMade();
-  void ResetDataTriggerCounters();
+  // Forgets partial matches, and the bytes up to FlushedUpTo (a receive position).
+  void ResetDataTriggerCounters(uint64_t FlushedUpTo);
   // Threads.
   void ThreadGone(TApdDispatcherThread* Thread);
   void SignalHandshake();
@@ -596,6 +613,7 @@ class TApdBaseDispatcher {
   uint32_t FOutputSize = 0;
   bool FDtrState = false, FDtrOwned = false, FRtsState = false, FRtsOwned = false;
   bool FRs485 = false;
+  uint32_t FHardwareOptions = 0;  // as SetHardwareFlow last took them
   uint8_t FThreadBoost = 0;
   std::string FDeviceName;
 
@@ -624,7 +642,10 @@ class TApdBaseDispatcher {
   std::atomic<uint32_t> FArmedStatusKinds{0};
 
   // Receive ring (FDispSection). Positions count every byte ever stored or
-  // taken, so the ring index is the position modulo the ring size.
+  // taken, so the ring index is the position modulo the ring size. The device
+  // is read into the ring under FReadSection, so a flush of the input comes
+  // before a read or after it, never between it and the head it moves.
+  std::mutex FReadSection;
   mutable std::mutex FDispSection;
   std::vector<uint8_t> FRxBuffer;
   uint64_t FRxHead = 0, FRxTail = 0;
@@ -640,6 +661,7 @@ class TApdBaseDispatcher {
   uint64_t FTxHead = 0, FTxTail = 0;
   int FOutputError = 0;
   bool FOutputRetry = false;
+  std::atomic<bool> FRtsKeyedByOutput{false};
 
   // Trace and log (FTraceSection).
   mutable std::mutex FTraceSection;

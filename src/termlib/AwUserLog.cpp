@@ -302,8 +302,11 @@ int32_t TApdBaseDispatcher::DumpDispatchLog(const std::string& FileName, bool Ap
     position = (position + LogHeaderSize + length) % FLogSize;
     left -= LogHeaderSize + length;
 
-    const std::string kindText = kind <= 20 ? ErrorCodeText(15001 + kind) : std::string();
-    const std::string subText = subKind >= 1 && subKind <= 52 ? ErrorCodeText(15100 + subKind) : std::string();
+    // Names are cut to their columns, so the data always starts in column 44
+    // and its continuation lines stay under it.
+    const std::string kindText = kind <= 20 ? ErrorCodeText(15001 + kind).substr(0, 8) : std::string();
+    const std::string subText =
+        subKind >= 1 && subKind <= 52 ? ErrorCodeText(15100 + subKind).substr(0, 12) : std::string();
     char line[160];
     std::snprintf(line, sizeof line, "%8s  %-8s  %-12s  %08x  ", TimeText(time).c_str(), kindText.c_str(),
                   subText.c_str(), static_cast<unsigned>(value));

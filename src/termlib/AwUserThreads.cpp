@@ -289,9 +289,12 @@ void TApdBaseDispatcher::CheckTriggers() {
 
 void TApdBaseDispatcher::OutputLoop() {
   SignalHandshake();
+  // RTS raised by this thread for the transmission under way (RS-485 keyed here).
+  bool keyed = false;
   for (;;) {
     FOutWake->Reset();
     if (FKillThreads.load() || FClosePending.load()) break;
+    if (keyed && !FRtsKeyedByOutput.load()) keyed = false;  // the line settings have RTS again
     bool idle = false;
     uint32_t used = 0, written = 0;
     int error = 0;
@@ -315,6 +318,7 @@ void TApdBaseDispatcher::OutputLoop() {
         }
       }
       if (!idle) {
+        if (FRtsKeyedByOutput.load() && !keyed) keyed = EscapeFunction(EscSetRts) == 0;
         const uint32_t first = std::min(used, size - index);
         int32_t result = WriteDevice(ring + index, first);
         if (result > 0) {
@@ -334,6 +338,17 @@ void TApdBaseDispatcher::OutputLoop() {
           FOutputError = 0;
       }
     }
+    if (idle && keyed) {
+      // The transmission ends once the device has sent its last byte; new
+      // output meanwhile goes out under the same RTS.
+      if (OutputSentByDevice()) {
+        EscapeFunction(EscClrRts);
+        keyed = false;
+      } else {
+        WaitForWake(*FOutWake, 1);
+      }
+      continue;
+    }
     if (idle) {
       WaitForWake(*FOutWake, -1);
       continue;
@@ -346,6 +361,8 @@ void TApdBaseDispatcher::OutputLoop() {
     }
     if (written < used) WaitWritable();
   }
+  // A stop in the middle of a transmission frees the line too.
+  if (keyed && FRtsKeyedByOutput.load()) EscapeFunction(EscClrRts);
   SignalHandshake();
 }
 

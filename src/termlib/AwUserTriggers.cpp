@@ -244,8 +244,10 @@ void TApdBaseDispatcher::ResetStatusTriggersLocked() {
   FStatusTriggerFired = false;
 }
 
-void TApdBaseDispatcher::ResetDataTriggerCounters() {
+void TApdBaseDispatcher::ResetDataTriggerCounters(uint64_t FlushedUpTo) {
   std::lock_guard<std::mutex> guard(FDataSection);
+  // Flushed bytes are thrown away unmatched.
+  FDataScanPos = std::max(FDataScanPos, FlushedUpTo);
   for (TDataTrigger& trigger : FDataTriggers) {
     trigger.Counters.fill(0);
     trigger.AnyPartial = false;
@@ -320,14 +322,15 @@ bool TApdBaseDispatcher::DataTriggerCheck() {
       size = FRxBuffer.size();
     }
     if (size == 0) return false;
-    // A reader may have taken bytes that were not looked at yet.
-    FDataScanPos = std::clamp(FDataScanPos, tail, head);
+    // Bytes that a reader took before they were looked at are still matched:
+    // only this thread stores into the ring, and it stores only after the walk
+    // has reached the head, so they stay in place. A ring position behind the
+    // head by more than the ring's size has been stored over, and is skipped.
+    FDataScanPos = std::clamp(FDataScanPos, head > size ? head - size : 0, head);
     const bool patterns = std::any_of(FDataTriggers.begin(), FDataTriggers.end(),
                                       [](const TDataTrigger& trigger) { return trigger.Length != 0; });
     bool matched = false;
     if (patterns) {
-      // The bytes between tail and head are stored by this thread only and
-      // stay put while it looks at them.
       while (FDataScanPos < head && !matched) {
         const uint64_t position = FDataScanPos++;
         const uint8_t value = ring[position % size];
@@ -341,7 +344,9 @@ bool TApdBaseDispatcher::DataTriggerCheck() {
           }
         }
         if (!matched) continue;
-        const uint64_t upTo = position + 1 - tail;
+        // The bytes still held before the pattern: none when a reader has
+        // taken them (or the pattern's own bytes) already.
+        const uint64_t upTo = position + 1 > tail ? position + 1 - tail : 0;
         const uint32_t count = static_cast<uint32_t>(upTo > longest ? upTo - longest : 0);
         if (FLengthTrigger != 0 && AnyReceiverLocked() && FLastLengthPos != position + 1 && count >= FLengthTrigger) {
           AddDispatchEntry(DlTrigger, DlsAvail, 0, nullptr, count);

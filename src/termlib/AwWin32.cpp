@@ -69,6 +69,7 @@ void TApdWin32Dispatcher::DeviceOpened() {
   FHasModemLines = lines.has_value();
   FLastModemLines = lines.value_or(0);
   FWrittenDCB = TApdDCB{};
+  FKernelRs485 = false;
 }
 
 int32_t TApdWin32Dispatcher::CloseDevice() {
@@ -76,9 +77,20 @@ int32_t TApdWin32Dispatcher::CloseDevice() {
   // under a poll or a write.
   StopDeviceThreads();
   std::unique_lock<std::shared_mutex> guard(FDeviceLock);
-  if (FPort.IsOpen()) FPort.Close();
+  if (FPort.IsOpen()) {
+    // The driver keeps its RS-485 mode beyond the close: the next user of the
+    // device finds it as it was before this port.
+    if (FKernelRs485) KernelRs485Off();
+    FPort.Close();
+  }
+  FKernelRs485 = false;
   SetComHandle(-1);
   return 0;
+}
+
+void TApdWin32Dispatcher::KernelRs485Off() {
+  serial_rs485 off{};
+  ioctl(FPort.Handle(), TIOCSRS485, &off);
 }
 
 bool TApdWin32Dispatcher::SetupBuffers(uint32_t, uint32_t) {
@@ -176,13 +188,31 @@ int32_t TApdWin32Dispatcher::GetLineSettings(TApdDCB& DCB) {
 int32_t TApdWin32Dispatcher::SetLineSettings(const TApdDCB& DCB) {
   std::unique_lock<std::shared_mutex> guard(FDeviceLock);
   if (!FPort.IsOpen()) return -2007;
-  if (!FPort.Configure(LineSettingsOfDCB(DCB))) return Failed(FPort.LastError());
+  // RTS keyed for each transmission (RS-485): by the kernel where the driver
+  // can, else by the output thread, which needs an RTS line to switch. A device
+  // with neither is refused before anything changes.
   const bool toggle = DCB.RtsControl == RtsControlToggle;
-  if (toggle || FWrittenDCB.RtsControl == RtsControlToggle) {
+  bool kernelKeys = FKernelRs485;
+  if (toggle && !FKernelRs485) {
     serial_rs485 rs485{};
-    if (toggle) rs485.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
-    if (ioctl(FPort.Handle(), TIOCSRS485, &rs485) != 0 && toggle) return Failed(errno);
+    rs485.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+    if (ioctl(FPort.Handle(), TIOCSRS485, &rs485) == 0) {
+      kernelKeys = true;
+    } else if (errno != ENOTTY && errno != EINVAL && errno != EOPNOTSUPP) {
+      return Failed(errno);
+    } else if (!FHasModemLines.load()) {
+      SetLastSystemError(errno);
+      return -3010;
+    }
   }
+  if (!FPort.Configure(LineSettingsOfDCB(DCB))) {
+    const int error = FPort.LastError();
+    if (kernelKeys && !FKernelRs485) KernelRs485Off();
+    return Failed(error);
+  }
+  if (!toggle && FKernelRs485) KernelRs485Off();
+  FKernelRs485 = toggle && kernelKeys;
+  SetRtsKeyedByOutput(toggle && !kernelKeys);
   FWrittenDCB = DCB;
   FParityOn = DCB.Parity != NoParity;
   FDsrFlowOn = DCB.OutxDsrFlow;
@@ -356,6 +386,17 @@ int32_t TApdWin32Dispatcher::QueueOutput(const uint8_t* Buffer, uint32_t Count) 
   CopyIntoTransmitRing(Buffer, Count);
   OutWake()->Signal();
   return static_cast<int32_t>(Count);
+}
+
+bool TApdWin32Dispatcher::OutputSentByDevice() {
+  std::shared_lock<std::shared_mutex> guard(FDeviceLock);
+  if (!FPort.IsOpen() || FHungUp.load()) return true;
+  // Bytes in the driver's queue may be held back (XOFF) for as long as the far
+  // end likes, so they are not waited for here.
+  if (FPort.OutputQueued() > 0) return false;
+  // The rest is in the hardware, and goes out within a few characters' time.
+  FPort.DrainOutput();
+  return true;
 }
 
 int32_t TApdWin32Dispatcher::WriteDevice(const uint8_t* Buffer, uint32_t Count) {

@@ -11,6 +11,9 @@
 //     read with TIOCMGET every 20 ms and their changes reported;
 //   - DTR and RTS are TIOCMBIS/TIOCMBIC, a BREAK is TIOCSBRK/TIOCCBRK or
 //     tcsendbreak, purging is tcflush;
+//   - RS-485 (RTS in toggle mode) is the kernel's RS-485 mode where the
+//     driver has one (TIOCSRS485); elsewhere the output thread keys RTS
+//     around each transmission, which needs a device with modem lines;
 //   - received BREAKs and bytes with parity or framing errors come from the
 //     terminal's PARMRK marks (TSerialInputDecoder) and are reported as line
 //     errors;
@@ -18,7 +21,7 @@
 //     adapter goes away) is reported once as an error event; after that it is
 //     no longer polled, reads stop, and writes fail and keep their data.
 // A device without modem lines (a pseudo-terminal) refuses DTR, RTS and the
-// modem status with -3002 and reports no lines.
+// modem status with -3002 and reports no lines; RS-485 on it with -3010.
 #pragma once
 
 #include <termios.h>
@@ -64,6 +67,7 @@ class TApdWin32Dispatcher : public TApdBaseDispatcher {
   void WaitWritable() override;
   int32_t ReadSystemModemStatus(uint8_t& Status) override;
   int32_t SendBreakSignal() override;
+  bool OutputSentByDevice() override;
 
   // Takes over an open terminal descriptor (a duplicate that is now ours).
   int32_t AdoptDevice(int Handle);
@@ -71,6 +75,8 @@ class TApdWin32Dispatcher : public TApdBaseDispatcher {
  private:
   int32_t Failed(int Error);
   void DeviceOpened();
+  // With the device lock held.
+  void KernelRs485Off();
 
   TSerialPort FPort;
   // Shared by every use of the descriptor, exclusive to open, close and
@@ -84,6 +90,7 @@ class TApdWin32Dispatcher : public TApdBaseDispatcher {
   std::atomic<int> FCarry{-1};  // a decoded byte that did not fit the last read
   int FLastModemLines = 0;      // the communications thread's own
   TApdDCB FWrittenDCB;          // under the line-settings lock
+  bool FKernelRs485 = false;    // the kernel keys RTS (under the device lock)
 };
 
 // A dispatcher over a terminal descriptor that someone else opened (in the

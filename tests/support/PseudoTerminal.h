@@ -47,6 +47,8 @@ class PseudoTerminal {
     return settings;
   }
   int Master() const { return master_; }
+  // The slave side, as the test holds it open: the same device the port opens.
+  int Slave() const { return slave_; }
   void CloseMaster() {
     if (master_ >= 0) close(master_);
     master_ = -1;

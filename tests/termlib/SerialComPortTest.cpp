@@ -1,9 +1,11 @@
 // The COM port component over pseudo-terminal pairs: opening by COM number,
 // events on the main thread, users told of opening and closing, settings on a
-// closed and an open port, moving an open port to another number, the trace,
-// closing from inside its own event while data flows, the far end vanishing,
-// and the links that drop when a port goes. The test thread is the main
-// thread: it pumps a TQueuedMainThread.
+// closed and an open port, moving an open port to another number with its
+// trace running or paused, closing from inside its own event while data flows,
+// RS-485 keying RTS or refused, the far end vanishing, and the links that drop
+// when a port goes. The test thread is the main thread: it pumps a
+// TQueuedMainThread.
+#include <sys/ioctl.h>
 #include <termios.h>
 
 #include <atomic>
@@ -20,12 +22,14 @@
 #include "AwWin32.h"
 #include "ComPortNames.h"
 #include "PseudoTerminal.h"
+#include "PseudoTerminalModemLines.h"
 #include "WaitUntil.h"
 #include "SerialPort.h"
 #include "TempFolder.h"
 
 using korvel_test::PseudoTerminal;
 using korvel_test::Bytes;
+using korvel_test::WaitUntil;
 using namespace std::chrono_literals;
 
 namespace {
@@ -219,7 +223,7 @@ TEST(ComPort, SettingsOnAClosedAndAnOpenPort) {
   EXPECT_EQ(CodeRaisedBy<EOutputBufferTooSmall>([&] { port.PutString(std::string(5000, 'x')); }), -3006);
 }
 
-TEST(ComPort, MovingAnOpenPortKeepsItsTriggersAndTheTraceIsWrittenAtTheClose) {
+TEST(ComPort, MovingAnOpenPortKeepsItsTriggersAndItsTraceEvenWhenPaused) {
   korvel_test::TTempFolder folder;
   TPortOnPty p(65);
   PseudoTerminal other;
@@ -233,6 +237,7 @@ TEST(ComPort, MovingAnOpenPortKeepsItsTriggersAndTheTraceIsWrittenAtTheClose) {
   EXPECT_EQ(port.GetTracing(), tlOn);
   const int32_t keep = port.CurrentDispatcher()->AddDataTrigger("KEEP", false);
   port.PutString("out");
+  EXPECT_EQ(Text(p.Pty.Receive(3)), "out");
   p.Pty.Send(Bytes("in"));
   ASSERT_TRUE(p.Pump([&] { return p.Received == "in"; }));
 
@@ -249,9 +254,114 @@ TEST(ComPort, MovingAnOpenPortKeepsItsTriggersAndTheTraceIsWrittenAtTheClose) {
   other.Send(Bytes("..KEEP.."));
   EXPECT_TRUE(p.Pump([&] { return matches.size() == 1; }));
   EXPECT_EQ(matches, std::vector<int32_t>{keep});
+
+  // Paused across a move back: turned on again, it records on the new port.
+  port.SetTracing(tlPause);
+  port.PutString("unseen");
+  EXPECT_EQ(Text(other.Receive(6)), "unseen");
   port.SetTraceName(folder.File("second.trc"));
+  port.SetPortNumber(65);
+  ASSERT_EQ(port.GetState(), psOpen);
+  EXPECT_TRUE(std::filesystem::exists(folder.File("second.trc"))) << "the paused trace was written at the close";
+  EXPECT_EQ(port.GetTracing(), tlPause);
+  port.SetTracing(tlOn);
+  EXPECT_EQ(port.GetTracing(), tlOn);
+  port.PutString("after");
+  EXPECT_EQ(Text(p.Pty.Receive(5)), "after");
+  p.Pty.Send(Bytes("back"));
+  ASSERT_TRUE(p.Pump([&] { return p.Received.ends_with("back"); })) << p.Received;
+  port.SetTraceName(folder.File("third.trc"));
   port.SetOpen(false);
-  EXPECT_TRUE(std::filesystem::exists(folder.File("second.trc")));
+  std::ifstream third(folder.File("third.trc"));
+  std::stringstream after;
+  after << third.rdbuf();
+  EXPECT_EQ(after.str(), "Transmit: after\nReceive: back\n");
+}
+
+TEST(ComPort, Rs485KeysRtsAroundEachTransmissionOrIsRefusedWithNothingChanged) {
+  // Without modem lines (a bare pseudo-terminal) no RTS line can be keyed:
+  // RS-485 is refused, saying why, and every setting stays as it was.
+  {
+    TPortOnPty p(69);
+    TApdComPort& port = p.Port;
+    port.SetHardwareFlow(HfUseDtr | HfRequireCts);
+    port.SetOpen(true);
+    std::string message;
+    try {
+      port.SetRs485Mode(true);
+    } catch (const EBaseAddressNotSet& Error) {
+      message = Error.what();
+      EXPECT_EQ(Error.ErrorCode, -3010);
+    }
+    EXPECT_EQ(message, "RS-485 needs a serial port whose RTS line can be switched; COM69 has none");
+    EXPECT_FALSE(port.GetRs485Mode());
+    EXPECT_EQ(port.GetHardwareFlow(), HfUseDtr | HfRequireCts);
+    EXPECT_TRUE(port.GetRtsOn());
+    port.PutString("still");
+    EXPECT_EQ(Text(p.Pty.Receive(5)), "still");
+    // Saved with RS-485 on, the port does not open there, for the same reason.
+    port.SetOpen(false);
+    port.SetRs485Mode(true);
+    EXPECT_EQ(CodeRaisedBy<EBaseAddressNotSet>([&] { port.SetOpen(true); }), -3010);
+    EXPECT_EQ(port.GetState(), psClosed);
+    EXPECT_TRUE(port.GetRs485Mode());
+  }
+
+  // With modem lines, as a serial port without the kernel's RS-485 mode has.
+  TPortOnPty p(70);
+  korvel_test::TPseudoTerminalModemLines lines(p.Pty.Slave());
+  TApdComPort& port = p.Port;
+  port.SetSoftwareFlow(swfTransmit);  // so the far end can hold our output back
+  port.SetHardwareFlow(HfUseRts | HfRequireCts | HfUseDtr);
+  port.SetRs485Mode(true);
+  EXPECT_EQ(port.GetHardwareFlow(), HfUseDtr);
+  EXPECT_FALSE(port.GetRtsOn());
+  port.SetOpen(true);
+  ASSERT_EQ(port.GetState(), psOpen);
+  auto lineBits = [&] {
+    int bits = 0;
+    EXPECT_EQ(ioctl(p.Pty.Slave(), TIOCMGET, &bits), 0);
+    return bits;
+  };
+  auto rtsUp = [&] { return (lineBits() & TIOCM_RTS) != 0; };
+  EXPECT_FALSE(rtsUp()) << "RTS rests low";
+  EXPECT_TRUE(lineBits() & TIOCM_DTR);
+  // The far end says XOFF (the byte after it shows it has been taken): what
+  // is sent now waits, under RTS, until it says XON.
+  p.Pty.Send({19, 'M'});
+  ASSERT_TRUE(p.Pump([&] { return p.Received == "M"; }));
+  port.PutString("hello");
+  ASSERT_TRUE(WaitUntil([&] { return rtsUp(); }));
+  EXPECT_TRUE(p.Pty.Receive(1, 0ms).empty());
+  EXPECT_TRUE(rtsUp());
+  p.Pty.Send({17});
+  EXPECT_EQ(Text(p.Pty.Receive(5)), "hello");
+  EXPECT_TRUE(WaitUntil([&] { return !rtsUp(); })) << "RTS drops once all is sent";
+  // Each transmission is keyed alike.
+  port.PutString("again");
+  EXPECT_EQ(Text(p.Pty.Receive(5)), "again");
+  EXPECT_TRUE(WaitUntil([&] { return !rtsUp(); }));
+
+  // Off again: RTS is the user's once more.
+  port.SetRs485Mode(false);
+  EXPECT_FALSE(rtsUp());
+  port.SetRtsOn(true);
+  EXPECT_TRUE(port.GetRtsOn());
+  EXPECT_TRUE(rtsUp());
+  port.PutString("free");
+  EXPECT_EQ(Text(p.Pty.Receive(4)), "free");
+  EXPECT_TRUE(rtsUp());
+  // Turned on while open, RS-485 takes RTS from flow control too.
+  port.SetHardwareFlow(HfUseRts | HfUseDtr);
+  port.SetRs485Mode(true);
+  EXPECT_TRUE(port.GetRs485Mode());
+  EXPECT_EQ(port.GetHardwareFlow(), HfUseDtr);
+  EXPECT_FALSE(port.GetRtsOn());
+  EXPECT_FALSE(rtsUp());
+  port.PutString("keyed");
+  EXPECT_EQ(Text(p.Pty.Receive(5)), "keyed");
+  EXPECT_TRUE(WaitUntil([&] { return !rtsUp(); }));
+  port.SetOpen(false);
 }
 
 TEST(ComPort, ClosingFromItsOwnEventWhileDataFlowsAndReopening) {

@@ -1,12 +1,13 @@
 // The serial dispatcher's trace and dispatch log and the text files they are
 // written to.
-#include <atomic>
+#include <algorithm>
 #include <chrono>
 #include <clocale>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <locale>
+#include <mutex>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -110,7 +111,7 @@ TEST(SerialTrace, RecordsBothDirectionsAndWritesThemAsText) {
   EXPECT_EQ(ReadFile(file), "Transmit: z\n");
 }
 
-TEST(SerialTrace, DispatchLogTellsWhatHappenedWhateverTheLocale) {
+TEST(SerialTrace, DispatchLogTellsWhatHappenedInReadableColumnsWhateverTheLocale) {
   TTempFolder folder;
   PseudoTerminal pty;
   TApdWin32Dispatcher dispatcher(nullptr, nullptr);
@@ -121,18 +122,52 @@ TEST(SerialTrace, DispatchLogTellsWhatHappenedWhateverTheLocale) {
   const std::string cBefore = std::setlocale(LC_ALL, nullptr);
   std::setlocale(LC_ALL, "de_DE.UTF-8");  // where the host has it
 
+  // Every kind of entry the dispatcher writes, one step at a time.
   dispatcher.SetLengthTrigger(3);
-  std::atomic<bool> taken{false};
-  const int32_t id = dispatcher.RegisterEventHandler([&](uint32_t Msg, uint32_t Param, uint32_t) {
-    if (Msg != ApwTriggerAvail) return;
-    std::vector<uint8_t> block(Param);
-    taken = dispatcher.GetBlock(block.data(), Param) == 3;
+  struct TWindow : TApdMessageWindow {
+    void WindowProc(uint32_t, uint32_t, uint32_t) override {}
+  } window;
+  dispatcher.RegisterWindowHandler(&window);
+  std::mutex lock;
+  std::vector<uint32_t> messages;
+  const int32_t handler = dispatcher.RegisterEventHandler([&](uint32_t Msg, uint32_t Param, uint32_t) {
+    if (Msg == ApwTriggerAvail) {
+      std::vector<uint8_t> block(Param);
+      dispatcher.GetBlock(block.data(), Param);
+    }
+    std::lock_guard<std::mutex> guard(lock);
+    messages.push_back(Msg);
   });
+  const int32_t procedure = dispatcher.RegisterProcHandler([](uint32_t, uint32_t, uint32_t) {});
+  ASSERT_EQ(handler, 1);
+  ASSERT_EQ(procedure, 2);
+  auto heard = [&](std::vector<uint32_t> Expected) {
+    return WaitUntil([&] {
+      std::lock_guard<std::mutex> guard(lock);
+      return messages == Expected;
+    });
+  };
+  ASSERT_EQ(dispatcher.AddDataTrigger("!", false), 0x08);
+  const int32_t timer = dispatcher.AddTimerTrigger();
+  const int32_t sent = dispatcher.AddStatusTrigger(StatusOutSent);
+  ASSERT_EQ(timer, 0x10);
+  ASSERT_EQ(sent, 0x1D);
+  ASSERT_EQ(dispatcher.SetStatusTrigger(sent, 0, true), 0);
   ASSERT_EQ(dispatcher.PutBlock(Bytes("AT\r").data(), 3), 0);
+  ASSERT_TRUE(heard({ApwTriggerStatus}));
+  EXPECT_EQ(pty.Receive(3).size(), 3u);
   pty.Send(Bytes("OK!"));
-  ASSERT_TRUE(WaitUntil([&] { return taken.load(); }));
-  std::this_thread::sleep_for(1100ms);  // so a time shows more than two digits
-  dispatcher.DeregisterEventHandler(id);
+  ASSERT_TRUE(heard({ApwTriggerStatus, ApwTriggerData, ApwTriggerAvail}));
+  // About a second, so the time shows more than two digits before the point.
+  ASSERT_EQ(dispatcher.SetTimerTrigger(timer, 20, true), 0);
+  ASSERT_TRUE(heard({ApwTriggerStatus, ApwTriggerData, ApwTriggerAvail, ApwTriggerTimer}));
+  const std::string line = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghij";
+  ASSERT_EQ(dispatcher.PutBlock(Bytes(line).data(), static_cast<uint32_t>(line.size())), 0);
+  EXPECT_EQ(pty.Receive(line.size()).size(), line.size());
+  dispatcher.DeregisterProcHandler(procedure);
+  dispatcher.DeregisterEventHandler(handler);
+  dispatcher.DeregisterWindowHandler(&window);
+
   const std::string file = folder.File("dispatch.log");
   ASSERT_EQ(dispatcher.DumpDispatchLog(file, false, false, true), 0);
   std::locale::global(before);
@@ -140,35 +175,54 @@ TEST(SerialTrace, DispatchLogTellsWhatHappenedWhateverTheLocale) {
   EXPECT_FALSE(dispatcher.DispatchLogging());
 
   const auto lines = Lines(ReadFile(file));
-  ASSERT_GE(lines.size(), 12u);
-  EXPECT_EQ(lines[0], "Korvel serial library v4.06");
-  EXPECT_EQ(lines[1].rfind("Compiler : ", 0), 0u);
-  EXPECT_EQ(lines[2].rfind("Operating System : ", 0), 0u);
-  EXPECT_EQ(lines[3], "Device: COM7");
-  EXPECT_TRUE(std::regex_match(lines[4], std::regex(R"(Date/time: \d\d/\d\d/\d\d, \d\d:\d\d:\d\d)"))) << lines[4];
-  EXPECT_EQ(lines[5], ErrorCodeText(15501));
-  EXPECT_EQ(lines[6], ErrorCodeText(15502));
-  // Each entry: time, kind, subkind, value, then its data bytes.
-  auto entry = [&](uint8_t Kind, uint8_t SubKind, uint32_t Value, const std::string& Data) {
-    char value[16];
-    std::snprintf(value, sizeof value, "%08x", Value);
-    char fields[128];
-    std::snprintf(fields, sizeof fields, "  %-8s  %-12s  %s  ", ErrorCodeText(15001 + Kind).c_str(),
-                  ErrorCodeText(15100 + SubKind).c_str(), value);
-    for (size_t i = 7; i < lines.size(); ++i)
-      if (lines[i].size() >= 8 && lines[i].substr(8) == fields + Data) return lines[i].substr(0, 8);
-    return std::string();
+  // The header, then each entry: its time (milliseconds since the port opened,
+  // a point before the last two digits), its kind, subkind and value, and its
+  // data, which goes on under itself.
+  const std::vector<std::string> expected = {
+      "Korvel serial library v4.06",
+      "Compiler : *",
+      "Operating System : *",
+      "Device: COM7",
+      "Date/time: *",
+      "Time      Type      SubType       Data      OtherData",
+      "--------  --------  ------------  --------  ---------",
+      "*  Trig set  Length        00000003  ",
+      "*  Hdlr add  Window        00000000  ",
+      "*  Hdlr add  Event         00000001  ",
+      "*  Hdlr add  Procedure     00000002  ",
+      "*  Port I/O  Bytes sent    00000003  AT[0D]",
+      "*  Trigger   Status        0000001d  ",
+      "*  Port I/O  Bytes read    00000003  OK!",
+      "*  Trigger   Data match    00000008  ",
+      "*  Trigger   Available     00000003  ",
+      "*  Trigger   Timer         00000010  ",
+      "*  Port I/O  Bytes sent    0000002e  0123456789ABCDEFGHIJKLMNOPQRSTUVWX",
+      "                                            YZabcdefghij",
+      "*  Hdlr del  Procedure     00000002  ",
+      "*  Hdlr del  Event         00000001  ",
+      "*  Hdlr del  Window        00000000  ",
   };
-  const std::string lengthSet = entry(DlTriggerSet, DlsLength, 3, "");
-  const std::string added = entry(DlRegister, DlsEvent, static_cast<uint32_t>(id), "");
-  const std::string written = entry(DlDispatch, DlsWriteCom, 3, "AT[0D]");
-  const std::string read = entry(DlDispatch, DlsReadCom, 3, "OK!");
-  const std::string available = entry(DlTrigger, DlsAvail, 3, "");
-  const std::string removed = entry(DlDeregister, DlsEvent, static_cast<uint32_t>(id), "");
-  for (const auto& time : {lengthSet, added, written, read, available, removed})
-    EXPECT_TRUE(std::regex_match(time, std::regex(R"( *\d{5,}\.\d\d)"))) << "[" << time << "]";
-  EXPECT_LE(std::stod(available), std::stod(removed));
-  EXPECT_GE(std::stod(removed), 10.0);  // more than a second later: 0001xxx.xx
+  ASSERT_EQ(lines.size(), expected.size()) << ReadFile(file);
+  std::vector<double> times;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    SCOPED_TRACE(lines[i]);
+    const std::string& want = expected[i];
+    if (want.front() == '*') {
+      // An entry: eight characters of time, then exactly the text expected.
+      ASSERT_GE(lines[i].size(), 8u);
+      EXPECT_TRUE(std::regex_match(lines[i].substr(0, 8), std::regex(R"( *\d{5,}\.\d\d)")));
+      EXPECT_EQ(lines[i].substr(8), want.substr(1));
+      times.push_back(std::stod(lines[i].substr(0, 8)));
+    } else if (want.back() == '*') {
+      EXPECT_EQ(lines[i].substr(0, want.size() - 1), want.substr(0, want.size() - 1));
+    } else {
+      EXPECT_EQ(lines[i], want);
+    }
+  }
+  EXPECT_TRUE(std::regex_match(lines[4], std::regex(R"(Date/time: \d\d/\d\d/\d\d, \d\d:\d\d:\d\d)"))) << lines[4];
+  EXPECT_TRUE(std::is_sorted(times.begin(), times.end()));
+  ASSERT_EQ(times.size(), 14u);
+  EXPECT_GE(times[9], 10.0) << "the timer fired more than a second after the port opened: 00010.xx";
 }
 
 TEST(SerialTrace, DispatchLogRingKeepsWholeEntriesOnly) {

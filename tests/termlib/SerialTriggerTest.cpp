@@ -4,6 +4,8 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <mutex>
+#include <string>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -77,6 +79,63 @@ TEST(SerialTriggers, DataTriggersFireOnceAtTheirByte) {
   send("--HEL", "--HEL", 0);
   send("lo", "[lo]", 1);
   send("--Ab ab aB", "--Ab ab aB", 0);
+}
+
+TEST(SerialTriggers, EveryMatchFiresWhoeverReadsTheBytes) {
+  // Three matches in a piece written twenty times. The bytes are read by a
+  // handler that takes all it sees at each match, then by a thread of the
+  // reader's own; either way each match fires once. The end mark's match
+  // comes after every byte before it was looked at.
+  const std::string piece = "aaK0RVEL!bbK0RVEL!ccK0RVEL!dd";
+  std::string stream;
+  for (int i = 0; i < 20; ++i) stream += piece;
+  stream += "<END>";
+  for (const bool handlerReads : {true, false}) {
+    SCOPED_TRACE(handlerReads ? "a handler reads" : "another thread reads");
+    TPort port;
+    TApdBaseDispatcher& dispatcher = port.Dispatcher;
+    const int32_t pattern = dispatcher.AddDataTrigger("K0RVEL!", false);
+    const int32_t end = dispatcher.AddDataTrigger("<END>", false);
+    std::mutex lock;
+    std::string read;
+    auto takeAll = [&] {
+      const uint32_t count = dispatcher.InputUsed();
+      if (count == 0) return;
+      std::string block(count, '\0');
+      if (dispatcher.GetBlock(reinterpret_cast<uint8_t*>(block.data()), count) != static_cast<int32_t>(count)) return;
+      std::lock_guard<std::mutex> guard(lock);
+      read += block;
+    };
+    std::atomic<int> matches{0}, ends{0};
+    dispatcher.RegisterEventHandler([&](uint32_t Msg, uint32_t Param, uint32_t) {
+      if (Msg != ApwTriggerData) return;
+      if (static_cast<int32_t>(Param) == pattern) ++matches;
+      if (static_cast<int32_t>(Param) == end) ++ends;
+      if (handlerReads) takeAll();
+    });
+    std::atomic<bool> stop{false};
+    // The reader takes what it finds as soon as it is there.
+    std::thread reader([&] {
+      while (!handlerReads && !stop) takeAll();
+    });
+    struct TJoin {
+      std::atomic<bool>& Stop;
+      std::thread& Thread;
+      ~TJoin() {
+        Stop = true;
+        Thread.join();
+      }
+    } join{stop, reader};
+    for (int i = 0; i < 20; ++i) port.Pty.Send(Bytes(piece));
+    port.Pty.Send(Bytes("<END>"));
+    ASSERT_TRUE(WaitUntil([&] {
+      std::lock_guard<std::mutex> guard(lock);
+      return ends == 1 && read.size() == stream.size();
+    })) << matches << " matches, " << read.size() << " bytes read";
+    EXPECT_EQ(matches, 60);
+    std::lock_guard<std::mutex> guard(lock);
+    EXPECT_EQ(read, stream);
+  }
 }
 
 TEST(SerialTriggers, PatternsAreFoundInAStreamOfRandomBlocks) {

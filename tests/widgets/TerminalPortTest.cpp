@@ -1,6 +1,7 @@
 // The CRT terminal with a COM port component attached, as a serial terminal: a
 // pseudo-terminal's master side plays the far end. What the far end sends shows
 // on the rendered screen; keys, paste and the VT100's replies go back to it;
+// every data match of the port fires although the terminal takes all it sees;
 // closing the port while data flows and the far end vanishing leave the terminal
 // working with the port's threads gone; the "Select Port" dialog comes up when
 // the port has no number; the links drop when either side goes.
@@ -12,6 +13,7 @@
 #include <QStyleHints>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -197,6 +199,30 @@ TEST(TerminalPort, AWorkingSerialTerminal) {
   ASSERT_TRUE(WaitFor([&] { return T.Row(2) == "The far end has gone."; }));
   T.Port.SetOpen(false);
   EXPECT_EQ(T.Port.CurrentDispatcher(), nullptr);
+}
+
+TEST(TerminalPort, EveryDataMatchFiresWhileTheTerminalReadsEverything) {
+  // The terminal takes all that waits at each match; the port still raises
+  // every match, in order, and the screen shows every byte once.
+  TSerialTerminal T(75);
+  T.Terminal.SetComPort(&T.Port);
+  ASSERT_TRUE(WaitFor([&] { return T.Terminal.HasPort(); }));
+  TApdBaseDispatcher& Dispatcher = *T.Port.CurrentDispatcher();
+  const int32_t Pattern = Dispatcher.AddDataTrigger("K0RVEL!", false);
+  const int32_t End = Dispatcher.AddDataTrigger("END", false);
+  std::vector<int32_t> Handles;
+  T.Port.SetOnDataMatch([&](TApdCustomComPort&, int32_t Handle) { Handles.push_back(Handle); });
+  const std::string Piece = "aaK0RVEL!bbK0RVEL!ccK0RVEL!dd";
+  std::string Stream;
+  for (int I = 0; I < 20; ++I) Stream += Piece + "\r\n";
+  T.Send(Stream + "END");
+  // The end mark's match comes once every byte before it has been looked at.
+  ASSERT_TRUE(WaitFor([&] { return !Handles.empty() && Handles.back() == End && T.Row(21) == "END"; }))
+      << Handles.size() << " matches";
+  EXPECT_EQ(std::count(Handles.begin(), Handles.end(), Pattern), 60);
+  EXPECT_EQ(Handles.size(), 61u);
+  for (int Row = 1; Row <= 20; ++Row) EXPECT_EQ(T.Row(Row).toStdString(), Piece) << "row " << Row;
+  korvel_test::SaveScreenshot(korvel_test::Rendered(T.Terminal), "terminal_port_data_matches");
 }
 
 TEST(TerminalPort, SelectPortComesUpWhenThePortHasNoNumber) {
