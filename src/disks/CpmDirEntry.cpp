@@ -30,6 +30,15 @@ int TCpmDirEntry::UsedPointerCount() const {
   return count;
 }
 
+bool TCpmDirEntry::IsWellFormed() const {
+  if (IsFree() || User() == TIME_STAMPS) return true;
+  if (User() > LABEL) return false;
+  return std::all_of(Bytes.begin() + 1, Bytes.begin() + 12, [](std::uint8_t byte) {
+    const int c = byte & 0x7F;
+    return c >= 0x20 && c < 0x7F;
+  });
+}
+
 std::string TCpmDirEntry::FileName() const {
   std::string name = FieldText(Bytes.data() + 1, 8);
   const std::string type = FieldText(Bytes.data() + 9, 3);

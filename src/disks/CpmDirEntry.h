@@ -32,6 +32,10 @@ struct TCpmDirEntry {
   // are files; 16-31 are used by some systems for entries that still own blocks.
   static constexpr std::uint8_t MAX_ALLOCATING_USER = 31;
   static constexpr std::uint8_t MAX_USER = 15;
+  // Entries that are no files: a disk label and the time stamps of the three
+  // entries before it (CP/M 3, and cpmtools' mkfs.cpm -L and -t).
+  static constexpr std::uint8_t LABEL = 0x20;
+  static constexpr std::uint8_t TIME_STAMPS = 0x21;
 
   std::array<std::uint8_t, SIZE> Bytes{};
 
@@ -39,6 +43,10 @@ struct TCpmDirEntry {
   bool IsFree() const { return Bytes[0] == FREE; }
   bool IsFile() const { return Bytes[0] <= MAX_USER; }
   bool OwnsBlocks() const { return Bytes[0] <= MAX_ALLOCATING_USER; }
+  // Whether the entry is one that CP/M or cpmtools writes: free, a file of a
+  // user area (0-31), a label or time stamps; a file's or label's name and type
+  // are printable once the attribute bits are taken off.
+  bool IsWellFormed() const;
   std::uint8_t RecordCount() const { return Bytes[15]; }
   // (S2 and 15) x 32 + (EX and 31).
   int ExtentNumber() const { return (Bytes[14] & 15) * 32 + (Bytes[12] & 31); }

@@ -20,7 +20,7 @@
 
 class TCpmDiskDrive {
  public:
-  static constexpr int RESERVED_TRACKS = 2;
+  static constexpr int RESERVED_TRACKS = TDiskDrive::ReservedTracks();
   static constexpr int RECORDS_PER_BLOCK = 16;
   static constexpr int RECORD_SIZE = 128;
   static constexpr int ENTRIES_PER_RECORD = 4;

@@ -4,8 +4,41 @@
 #include <cstring>
 #include <vector>
 
+#include "CpmDirEntry.h"
 #include "DiskImageStream.h"
 #include "DiskPack.h"
+
+namespace {
+
+// A file shorter than a disk is a disk that tools wrote only in part (mkfs.cpm
+// writes the boot tracks and the directory, a blank disk may be empty). Any
+// other short file is refused before anything is written to it: a mount into
+// drive A or an import would overwrite it.
+void CheckShortImage(TFileStream& file, std::int64_t size) {
+  const auto refuse = [&](const std::string& reason) {
+    throw EDiskError("Selected disk is not a CP/M disk image!", DISK_ERROR_NO_DISK,
+                     "\"" + file.FileName().string() + "\" " + reason);
+  };
+  if (size % TDiskDrive::SECTOR_SIZE != 0)
+    refuse("is " + std::to_string(size) + " bytes long, not a whole number of " +
+           std::to_string(TDiskDrive::SECTOR_SIZE) + "-byte records.");
+  const std::int64_t directory =
+      static_cast<std::int64_t>(TDiskDrive::ReservedTracks()) * TDiskDrive::SECTORS_PER_TRACK * TDiskDrive::SECTOR_SIZE;
+  const std::int64_t held =
+      std::min<std::int64_t>(size, directory + TDiskDrive::DirEntryCount() * TCpmDirEntry::SIZE) - directory;
+  if (held <= 0) return;
+  std::vector<std::uint8_t> bytes(static_cast<size_t>(held));
+  if (file.Seek(directory, TSeekOrigin::Beginning) != directory || file.Read(bytes.data(), held) != held)
+    throw EStreamError("\"" + file.FileName().string() + "\" could not be read.");
+  for (std::int64_t at = 0; at < held; at += TCpmDirEntry::SIZE) {
+    TCpmDirEntry entry;
+    std::copy_n(bytes.begin() + at, TCpmDirEntry::SIZE, entry.Bytes.begin());
+    if (!entry.IsWellFormed())
+      refuse("holds no CP/M directory entry at byte " + std::to_string(directory + at) + ".");
+  }
+}
+
+}  // namespace
 
 TDiskDrive::TDiskDrive(const std::filesystem::path& fileName, int diskIndex, TDiskAccess access)
     : fileName_(fileName), diskIndex_(diskIndex) {
@@ -18,6 +51,7 @@ TDiskDrive::TDiskDrive(const std::filesystem::path& fileName, int diskIndex, TDi
       if (size > DISK_SIZE)
         throw EStreamError("\"" + fileName.string() + "\" is " + std::to_string(size) +
                            " bytes long, more than the " + std::to_string(DISK_SIZE) + " bytes of a disk.");
+      if (size < DISK_SIZE) CheckShortImage(*file, size);
       readOnly_ = file->IsReadOnly();
       stream_ = std::make_unique<TDiskImageStream>(std::move(file), DISK_SIZE, BlockSize());
     } else {
@@ -28,6 +62,8 @@ TDiskDrive::TDiskDrive(const std::filesystem::path& fileName, int diskIndex, TDi
     }
     const std::int64_t records = std::min<std::int64_t>(stream_->GetSize() / SECTOR_SIZE, RECORD_COUNT);
     cache_ = std::make_unique<TStreamCache>(*stream_, 0, static_cast<std::int32_t>(records), SECTOR_SIZE, CACHE_RECORDS);
+  } catch (const EDiskError&) {
+    throw;
   } catch (const std::exception& error) {
     throw EDiskError("Selected disk is bad!", DISK_ERROR_NO_DISK, error.what());
   }

@@ -4,8 +4,11 @@
 // tracks) for remote disk access.
 //
 // An image file shorter than a disk reads as formatted where it has no data and
-// grows when written; one longer than a disk, and anything that is no regular
-// file, is refused. A file that may not be written (mode 0444, a read-only
+// grows when written. It is taken as a disk only when it can be one: whole
+// 128-byte records, and whatever part of the directory it holds reads as CP/M
+// directory entries; any other short file (a text, a program) is refused and
+// left as it is. One longer than a disk, and anything that is no regular file,
+// is refused too. A file that may not be written (mode 0444, a read-only
 // medium, another user's file) is opened read-only: reads work, and every write
 // is refused with code 8 and a message that says so.
 #pragma once
@@ -38,10 +41,14 @@ class TDiskDrive {
   static constexpr int BlockSize() { return 2048; }
   static constexpr int BlockCount() { return 512; }
   static constexpr int DirEntryCount() { return 256; }
+  // Tracks before the directory: the boot image.
+  static constexpr int ReservedTracks() { return 2; }
 
   // Opens fileName as an image file (diskIndex < 0) or disk diskIndex of a disk
-  // pack. Any failure raises EDiskError code 1 "Selected disk is bad!" with the
-  // host's reason (missing, permission, not a file, too long, not a pack).
+  // pack. A short file that cannot be a disk raises EDiskError code 1 "Selected
+  // disk is not a CP/M disk image!" with the reason; any other failure code 1
+  // "Selected disk is bad!" with the host's reason (missing, permission, not a
+  // file, too long, not a pack).
   TDiskDrive(const std::filesystem::path& fileName, int diskIndex = -1,
              TDiskAccess access = TDiskAccess::ReadWriteIfAllowed);
   ~TDiskDrive();

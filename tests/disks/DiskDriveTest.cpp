@@ -114,20 +114,28 @@ TEST(DiskDrive, BadTrackOrSectorIsCodeTwoWithTheSectorTestedFirst) {
 
 TEST(DiskDrive, ShortImageReadsAsFormattedAndGrowsWhenWritten) {
   TTempDir dir;
-  const auto original = disk_test::Pattern(100 * 128 + 50);
+  // Boot tracks, then 36 records of a directory as CP/M 3 and cpmtools write
+  // it: a label, a file with attributes, an entry of user 17, time stamps.
+  auto original = disk_test::Pattern(64 * 128);
+  std::vector<unsigned char> directory(36 * 128, 0xE5);
+  const std::string entries = std::string("\x20MYLABEL    \x11", 13) + std::string(19, '\0') +
+                              std::string("\x03PIP     C", 10) + "\xCFM" + std::string(20, '\x01') +
+                              std::string("\x11OLD     TXT", 12) + std::string(20, '\0') + "\x21" +
+                              std::string(31, '\x14');
+  std::copy(entries.begin(), entries.end(), directory.begin());
+  original.insert(original.end(), directory.begin(), directory.end());
   disk_test::WriteBytes(dir / "short.cpmdsk", original);
   std::vector<unsigned char> buffer(128, 0);
-  std::vector<unsigned char> expected(128, 0xE5);
   {
     TDiskDrive drive(dir / "short.cpmdsk");
     drive.Track = 3;
-    drive.Sector = 3;  // record 99, the last whole one
+    drive.Sector = 3;  // record 99, the last one
     drive.ReadSector(buffer.data());
     EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), original.begin() + 99 * 128));
-    drive.Sector = 4;  // record 100: 50 bytes of the file, then formatted
+    drive.Track = 2;
+    drive.Sector = 0;  // the first directory record, as the file holds it
     drive.ReadSector(buffer.data());
-    std::copy(original.begin() + 100 * 128, original.end(), expected.begin());
-    EXPECT_EQ(buffer, expected);
+    EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), original.begin() + 64 * 128));
     drive.Track = 255;
     drive.Sector = 31;
     drive.ReadSector(buffer.data());
@@ -184,6 +192,34 @@ TEST(DiskDrive, FilesThatCannotBeADiskAreRefusedWithTheReason) {
   EXPECT_NE(reasonOf(dir / "big.cpmdsk").find("1048577 bytes long"), std::string::npos);
   TDiskDrive::FormatDriveFile(dir / "plain.cpmdsk");
   EXPECT_NE(reasonOf(dir / "plain.cpmdsk", 0).find("not a disk pack"), std::string::npos);
+
+  // A short file that cannot be a disk is refused as no disk image, and left
+  // as it was: a note, random bytes, whole records whose directory part holds
+  // a control character in a name or a user byte no system writes.
+  const auto notDisk = [&](const std::string& name, const std::vector<unsigned char>& bytes) {
+    SCOPED_TRACE(name);
+    disk_test::WriteBytes(dir / name, bytes);
+    try {
+      TDiskDrive drive(dir / name);
+      ADD_FAILURE() << "opened as a disk";
+    } catch (const EDiskError& error) {
+      EXPECT_EQ(error.Code(), 1);
+      EXPECT_EQ(error.Message(), "Selected disk is not a CP/M disk image!");
+      EXPECT_NE(std::string(error.what()).find(name), std::string::npos) << error.what();
+    }
+    EXPECT_EQ(disk_test::ReadBytes(dir / name), bytes);
+  };
+  const std::string note = "Shopping: bread, milk.\nCall the plumber on Monday.\n";
+  notDisk("notes.txt", std::vector<unsigned char>(note.begin(), note.end()));
+  notDisk("random.bin", disk_test::Pattern(1000, 7));
+  notDisk("random16k.bin", disk_test::Pattern(16384, 8));
+  auto directory = std::vector<unsigned char>(18 * 1024, 0xE5);
+  directory[64 * 128 + 32 * 9] = 0;
+  directory[64 * 128 + 32 * 9 + 4] = '\n';
+  notDisk("control.cpmdsk", directory);
+  directory[64 * 128 + 32 * 9 + 4] = 'X';
+  directory[64 * 128 + 32 * 9] = 0x22;
+  notDisk("user22.cpmdsk", directory);
 }
 
 TEST(DiskDrive, ReadOnlyImagesAreReadAndRefuseEveryWrite) {

@@ -276,6 +276,12 @@ TEST_F(RmtDskServerTest, ReadOnlyAndShortImagesAreServed) {
   const TBytes grown = disk_test::ReadBytes(folder_ / "SHORT.cpmdsk");
   ASSERT_EQ(grown.size(), 201u * 32 * 128);
   EXPECT_EQ(Slice(grown, (200 * 32 + 16) * 128, 2048), data);
+  // An empty file is a blank disk.
+  disk_test::WriteBytes(folder_ / "EMPTY.cpmdsk", {});
+  const uint32_t emptyId = client_->Mount("EMPTY", 9);
+  reply = client_->Request(ReadRequest(9, emptyId, 9, 2, 0));
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(Slice(*reply, 4, 2048), TBytes(2048, 0xE5));
 }
 
 TEST_F(RmtDskServerTest, MissingOrBadImagesGiveNoSession) {
@@ -284,6 +290,14 @@ TEST_F(RmtDskServerTest, MissingOrBadImagesGiveNoSession) {
   std::filesystem::create_directory(folder_ / "DIR.cpmdsk");
   EXPECT_EQ(client_->Request(MountRequest(2, "PIPE", 7)), ErrorReply(1, 2, "Selected disk is bad!"));
   EXPECT_EQ(client_->Request(MountRequest(3, "DIR", 7)), ErrorReply(1, 3, "Selected disk is bad!"));
+  // Files shorter than a disk that cannot be one are refused and left alone.
+  const std::string note = "Shopping: bread, milk.\nCall the plumber on Monday.\n";
+  disk_test::WriteBytes(folder_ / "NOTES.cpmdsk", TBytes(note.begin(), note.end()));
+  disk_test::WriteBytes(folder_ / "RANDOM.cpmdsk", disk_test::Pattern(1000, 3));
+  EXPECT_EQ(client_->Request(MountRequest(4, "NOTES", 7)), ErrorReply(1, 4, "Selected disk is not a CP/M disk image!"));
+  EXPECT_EQ(client_->Request(MountRequest(5, "RANDOM", 7)), ErrorReply(1, 5, "Selected disk is not a CP/M disk image!"));
+  EXPECT_EQ(disk_test::ReadBytes(folder_ / "NOTES.cpmdsk"), TBytes(note.begin(), note.end()));
+  EXPECT_EQ(disk_test::ReadBytes(folder_ / "RANDOM.cpmdsk"), disk_test::Pattern(1000, 3));
   EXPECT_EQ(server_.GetSessionCount(), 0u);
   // Nothing was created for the missing one.
   EXPECT_FALSE(std::filesystem::exists(folder_ / "NONE.cpmdsk"));

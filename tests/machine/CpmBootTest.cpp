@@ -152,9 +152,9 @@ TEST_F(CpmBootTest, PipCopiesAFileFromAToBByteForByte) {
 }
 
 // Disks as other tools make them: mkfs.cpm (cpmtools) writes only the boot
-// tracks and the directory, 16 KiB. CP/M boots from such a disk, writes files
-// to it and to an empty file in B:, and cpmtools finds them on a clean file
-// system afterwards.
+// tracks and the directory, 16 KiB, and cpmcp grows it. CP/M boots from such a
+// disk, writes files to it and to an empty file in B:, and cpmtools finds them
+// on a clean file system afterwards.
 TEST_F(CpmBootTest, ShortDisksFromMkfsBootAndTakeFiles) {
   if (std::system("command -v mkfs.cpm fsck.cpm cpmls > /dev/null 2>&1") != 0)
     GTEST_SKIP() << "cpmtools is not installed (Debian package cpmtools); skipping";
@@ -172,12 +172,15 @@ TEST_F(CpmBootTest, ShortDisksFromMkfsBootAndTakeFiles) {
   std::filesystem::remove(DiskA);
   tool("mkfs.cpm -f emu1m DiskA.cpmdsk");
   ASSERT_EQ(std::filesystem::file_size(DiskA), 16384u);
+  tool("cpmcp -f emu1m DiskA.cpmdsk '" + korvel_test::Fixture("cpm22/programs/ED.COM").string() + "' 0:ed.com");
   ImportPrograms(DiskA);
   const std::filesystem::path diskB = folder / "EMPTY.cpmdsk";
   std::ofstream(diskB).close();
   Rig->Machine->DriveFileName[1] = diskB.string();
   Boot();
-  EXPECT_NE(Rig->Command("DIR").find("PIP      COM"), std::string::npos);
+  const std::string dir = Rig->Command("DIR");
+  EXPECT_NE(dir.find("PIP      COM"), std::string::npos) << dir;
+  EXPECT_NE(dir.find("ED       COM"), std::string::npos) << dir;
   const std::string pip = Rig->Command("PIP B:STAT.COM=A:STAT.COM");
   EXPECT_EQ(pip.find("ERR"), std::string::npos) << pip;
   EXPECT_EQ(Rig->Command("SAVE 4 NEW.COM").find("Err"), std::string::npos);

@@ -184,16 +184,31 @@ TEST_F(SystemManagerTest, AFailedMountIntoDriveANeverEjectsTheBootDisk) {
   EXPECT_EQ(In(64) & 128, 0);
 }
 
-TEST_F(SystemManagerTest, ShortDisksMountAndGrowAsTheyAreWritten) {
+TEST_F(SystemManagerTest, ShortDisksMountAndGrowWhileFilesThatAreNoDisksAreLeftAlone) {
   Boot();
-  // An empty file and a few bytes: both are disks whose missing part is formatted.
+  // An empty file and the 16 KiB that mkfs.cpm writes: disks whose missing part
+  // is formatted.
   machine_test::WriteTextFile(Folder.File("EMPTY.cpmdsk"), "");
-  machine_test::WriteTextFile(Folder.File("TINY.cpmdsk"), "tiny");
-  EXPECT_EQ(Command("MOUNT B: EMPTY"), "\r\n\r\nMounted \"EMPTY\" in drive \"B\"!\r\n");
-  EXPECT_EQ(Command("MOUNT A: TINY"), "\r\n\r\nMounted \"TINY\" in drive \"A\"!\r\n");
-  const std::vector<uint8_t> Tiny = machine_test::ReadBytes(Folder.File("TINY.cpmdsk"));
-  ASSERT_EQ(Tiny.size() % 2048, 0u) << "grown by whole blocks to hold the boot image";
-  EXPECT_EQ(Tiny[0], CpmImage[0]);
+  machine_test::WriteTextFile(Folder.File("MKFS.cpmdsk"), std::string(16384, '\xE5'));
+  EXPECT_EQ(Command("MOUNT A: MKFS"), "\r\n\r\nMounted \"MKFS\" in drive \"A\"!\r\n");
+  EXPECT_EQ(machine_test::ReadBytes(Folder.File("MKFS.cpmdsk"))[0], CpmImage[0]);
+  EXPECT_EQ(Command("MOUNT A: EMPTY"), "\r\n\r\nMounted \"EMPTY\" in drive \"A\"!\r\n");
+  EXPECT_EQ(Command("MOUNT B: MKFS"), "\r\n\r\nMounted \"MKFS\" in drive \"B\"!\r\n");
+  const std::vector<uint8_t> Empty = machine_test::ReadBytes(Folder.File("EMPTY.cpmdsk"));
+  ASSERT_EQ(Empty.size() % 2048, 0u) << "grown by whole blocks to hold the boot image";
+  EXPECT_EQ(Empty[0], CpmImage[0]);
+
+  // A note saved under a disk's name is no disk: refused, and left as it was.
+  const std::string Note = "Shopping: bread, milk.\r\nCall the plumber on Monday.\r\n";
+  machine_test::WriteTextFile(Folder.File("NOTES.cpmdsk"), Note);
+  for (const char* Drive : {"A", "C"}) {
+    const std::string Reply = Command(std::string("MOUNT ") + Drive + ": NOTES");
+    EXPECT_NE(Reply.find("Selected disk is not a CP/M disk image!"), std::string::npos) << Reply;
+  }
+  EXPECT_EQ(Machine.DriveCaption(0), "\"EMPTY\"");
+  EXPECT_FALSE(Machine.DiskController().HasDisk(2));
+  const std::vector<uint8_t> Kept = machine_test::ReadBytes(Folder.File("NOTES.cpmdsk"));
+  EXPECT_EQ(std::string(Kept.begin(), Kept.end()), Note);
 }
 
 TEST_F(SystemManagerTest, MountIntoDriveAWritesTheBootImage) {

@@ -156,6 +156,21 @@ TEST(DiskManagerMachineTest, InsertAndEjectWhileCpmRunsAndCpmNoticesTheChange) {
   EXPECT_EQ(Window.DiskCaption[3]->text(), "(no disk)");
   EXPECT_NE(Rig.LastMessage().find("remote disk server"), std::string::npos) << Rig.LastMessage();
   EXPECT_FALSE(Rig.Machine().DiskController().HasDisk(3));
+  // A note or random bytes chosen through "All Files" are no disks: drive A
+  // keeps the running disk, and the files their bytes.
+  const QString BootDisk = Window.DiskCaption[0]->text();
+  const auto Note = Rig.HostFile("notes.txt", Bytes("Shopping: bread, milk.\nCall the plumber on Monday.\n"));
+  const auto Random = Rig.HostFile("random.bin", Pattern(1000, 5));
+  for (const auto& NoDisk : {Note, Random}) {
+    Dialogs.FileAnswers.push_back(NoDisk.string());
+    Window.ChangeDriveAct[0]->trigger();
+    EXPECT_NE(Rig.LastMessage().find("Selected disk is not a CP/M disk image!"), std::string::npos)
+        << Rig.LastMessage();
+    EXPECT_EQ(Window.DiskCaption[0]->text(), BootDisk);
+  }
+  EXPECT_EQ(ReadBytes(Note), Bytes("Shopping: bread, milk.\nCall the plumber on Monday.\n"));
+  EXPECT_EQ(ReadBytes(Random), Pattern(1000, 5));
+  ASSERT_TRUE(Console.Command("DIR")) << "CP/M runs on from its own disk: " << Console.Transcript;
 }
 
 TEST(DiskManagerMachineTest, ADiskOpenWhileTheMachineWritesItNeverShowsAStaleList) {

@@ -17,6 +17,8 @@ namespace {
 
 using korvel_test::Bytes;
 using korvel_test::PutCpmFile;
+using korvel_test::Pattern;
+using korvel_test::ReadBytes;
 using korvel_test::TDiskManagerRig;
 using korvel_test::TMainWindowRig;
 
@@ -154,10 +156,13 @@ TEST(DiskManagerPageTest, ADiskThatCannotBeOpenedLeavesThePreviousOneShown) {
   const std::vector<std::string> PackLines = Rig.PackLines();
   ASSERT_EQ(Lines.size(), 1u);
 
-  // A pack that is none, an image longer than a disk, a missing file.
+  // A pack that is none, an image longer than a disk, a missing file, a note
+  // and random bytes chosen through "All Files".
   const auto NotAPack = Rig.HostFile("fake.cdp", std::vector<uint8_t>(4096, 'x'));
   const auto TooLong = Rig.HostFile("long.cpmdsk", std::vector<uint8_t>(2 * 1048576, 0xE5));
-  for (const auto& Bad : {NotAPack, TooLong, Rig.File("missing.cpmdsk")}) {
+  const auto Note = Rig.HostFile("notes.txt", Bytes("Shopping: bread, milk.\nCall the plumber on Monday.\n"));
+  const auto Random = Rig.HostFile("random.bin", Pattern(1000, 5));
+  for (const auto& Bad : {NotAPack, TooLong, Rig.File("missing.cpmdsk"), Note, Random}) {
     SCOPED_TRACE(Bad.string());
     const size_t Before = Rig.MessageCount();
     Rig.Open(Bad);
@@ -171,6 +176,11 @@ TEST(DiskManagerPageTest, ADiskThatCannotBeOpenedLeavesThePreviousOneShown) {
     EXPECT_FALSE(Rig.Page().DiskPackNamesPanel->isHidden());
   }
   EXPECT_NE(Rig.Messages()[0].find("not a disk pack"), std::string::npos) << Rig.Messages()[0];
+  for (const size_t Shown : {3u, 4u})
+    EXPECT_NE(Rig.Messages()[Shown].find("Selected disk is not a CP/M disk image!"), std::string::npos)
+        << Rig.Messages()[Shown];
+  EXPECT_EQ(ReadBytes(Note), Bytes("Shopping: bread, milk.\nCall the plumber on Monday.\n"));
+  EXPECT_EQ(ReadBytes(Random), Pattern(1000, 5));
 
   // A pack whose one disk cannot be read: the click leaves the disk shown.
   std::filesystem::resize_file(Pack, TDiskPack::DataOffsetFor(4) + 3 * TDiskPack::DISK_SIZE);
