@@ -54,7 +54,7 @@ bool CentredOn(const QWidget& Dialog, const QWidget& Owner) {
   return (Dialog.frameGeometry().center() - Owner.frameGeometry().center()).manhattanLength() <= 4;
 }
 
-TEST(PartsDialogs, TtyDisplaySettingsChangeOnlyWithUpdate) {
+TEST(SmallDialogs, TtyDisplaySettingsChangeOnlyWithUpdate) {
   TTTYDisplaySettingsDlg dialog;
   EXPECT_EQ(dialog.windowTitle(), "TTY Display Settings");
   QColor back, font;
@@ -143,7 +143,7 @@ TEST(PartsDialogs, TtyDisplaySettingsChangeOnlyWithUpdate) {
   EXPECT_EQ(rows, 72);
 }
 
-TEST(PartsDialogs, SelectPathCreatesFoldersOnlyInsideTheChosenOne) {
+TEST(SmallDialogs, SelectPathCreatesFoldersOnlyInsideTheChosenOne) {
   korvel_test::TTempFolder temp;
   std::filesystem::create_directory(temp / "exports");
   std::ofstream(temp / "notes.txt") << "a file, not a folder";
@@ -246,7 +246,7 @@ QStringList Column(const QTableWidget& Grid, int Column) {
   return texts;
 }
 
-TEST(PartsDialogs, SelectComPortListsTheHostsPortsAndFollowsThem) {
+TEST(SmallDialogs, SelectComPortListsTheHostsPortsAndFollowsThem) {
   std::vector<std::unique_ptr<korvel_test::PseudoTerminal>> ptys;
   for (int i = 0; i < 3; ++i) ptys.push_back(std::make_unique<korvel_test::PseudoTerminal>());
   const auto path = [&](int Index) { return QString::fromStdString(ptys[static_cast<size_t>(Index)]->SlaveName()); };

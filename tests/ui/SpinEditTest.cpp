@@ -36,7 +36,7 @@ void ClickButton(TRSpinEdit& Edit, QStyle::SubControl Button) {
   QTest::mouseClick(&Edit, Qt::LeftButton, Qt::NoModifier, rect.center());
 }
 
-TEST(PartsSpinEdit, MarginEditTakesNumbersOnlyAndKeepsThemInRange) {
+TEST(SpinEdit, MarginEditTakesNumbersOnlyAndKeepsThemInRange) {
   QWidget page;
   auto* layout = new QVBoxLayout(&page);
   auto* margin = new TRSpinEdit(&page);

@@ -52,10 +52,10 @@ std::string ReadAll(const std::filesystem::path& Path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-TEST(PartsKeyMap, UserMapsKeysAndTheTtyPageSendsThem) {
+TEST(KeyMap, UserMapsKeysAndTheTtyPageSendsThem) {
   korvel_test::TTempFolder work;
   const QString folder = QString::fromStdString(work.Path().string());
-  const auto file = work / "ui_parts_test.kmap";
+  const auto file = work / "ui_controls_test.kmap";
   {
     TMapTermKeys keys(folder);
     EXPECT_EQ(keys.GetKeyMapFileName(), QString::fromStdString(file.string()));
@@ -145,7 +145,7 @@ TEST(PartsKeyMap, UserMapsKeysAndTheTtyPageSendsThem) {
             "[State_]\r\nUp Arrow=^[[A\r\nHome=^^x^C\r\nEnd=\r\nDelete=ab\xC3\xBF\xC3\xA9\r\nF1=f1\r\n\r\n"
             "[State_Shift]\r\nF1=^[OP\r\n\r\n");
   EXPECT_FALSE(std::filesystem::exists(
-      std::filesystem::path(QCoreApplication::applicationDirPath().toStdString()) / "ui_parts_test.kmap"))
+      std::filesystem::path(QCoreApplication::applicationDirPath().toStdString()) / "ui_controls_test.kmap"))
       << "never beside the program";
 
   // Read again at the next start.
@@ -158,7 +158,7 @@ TEST(PartsKeyMap, UserMapsKeysAndTheTtyPageSendsThem) {
   EXPECT_EQ(TtyKeyCode(Qt::Key_F12, Qt::NoModifier), 123);
 }
 
-TEST(PartsKeyMap, AFailedWriteIsReportedOnceAndKeepsNothingHalfWritten) {
+TEST(KeyMap, AFailedWriteIsReportedOnceAndKeepsNothingHalfWritten) {
   korvel_test::TTempFolder work;
   // A work folder that went away while the program ran.
   const QString folder = QString::fromStdString((work / "gone").string());
@@ -190,7 +190,7 @@ TEST(PartsKeyMap, AFailedWriteIsReportedOnceAndKeepsNothingHalfWritten) {
   keys.open();
   QTest::mouseClick(keys.CloseButton(), Qt::LeftButton);
   EXPECT_FALSE(keys.isVisible());
-  EXPECT_EQ(ReadAll(work / "gone" / "ui_parts_test.kmap"), "[State_]\r\nPage Down=^[[6~\r\n\r\n");
+  EXPECT_EQ(ReadAll(work / "gone" / "ui_controls_test.kmap"), "[State_]\r\nPage Down=^[[6~\r\n\r\n");
 }
 
 }  // namespace

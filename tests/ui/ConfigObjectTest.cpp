@@ -49,7 +49,7 @@ void RunInChild(const std::function<void()>& Body) {
   EXPECT_EQ(WEXITSTATUS(status), 0) << "a check in the child failed (see above)";
 }
 
-TEST(PartsSettingsStore, TextFormIsReadLineByLineAndWrittenBackInFirstOrder) {
+TEST(ConfigObject, TextFormIsReadLineByLineAndWrittenBackInFirstOrder) {
   TNrKeyValueSections store;
   store.LoadFromStrings({
       "stray=before any section",
@@ -122,7 +122,7 @@ TEST(PartsSettingsStore, TextFormIsReadLineByLineAndWrittenBackInFirstOrder) {
   EXPECT_EQ(again.ReadString("Main", "Alpha", "x"), "changed");
 }
 
-TEST(PartsSettingsStore, TypedValuesUseAPointAndBadOnesNameTheirKey) {
+TEST(ConfigObject, TypedValuesUseAPointAndBadOnesNameTheirKey) {
   // A user whose locale writes a decimal comma.
   const QLocale previous;
   QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
@@ -189,7 +189,7 @@ TEST(PartsSettingsStore, TypedValuesUseAPointAndBadOnesNameTheirKey) {
   QLocale::setDefault(previous);
 }
 
-TEST(PartsSettingsStore, FilesAreReplacedWholeOrNotAtAll) {
+TEST(ConfigObject, FilesAreReplacedWholeOrNotAtAll) {
   TTempFolder folder;
   const QString fileName = QString::fromStdString(folder.File("korvel.config"));
   TNrKeyValueSections store;
