@@ -652,20 +652,28 @@ int32_t TApdBaseDispatcher::GetBlock(uint8_t* Destination, uint32_t Count) {
 }
 
 void TApdBaseDispatcher::FlushInput() {
-  uint64_t flushed;
   {
-    // A read under way ends first: what it took from the device is flushed too.
+    // The data lock keeps the dispatch thread's pattern search out until the
+    // matcher has forgotten the flushed bytes too: it sees the input as it was
+    // before the flush or as it is after, never the bytes gone but not yet
+    // forgotten. A read under way ends first: what it took from the device is
+    // flushed too.
+    std::lock_guard<std::mutex> data(FDataSection);
     std::lock_guard<std::mutex> read(FReadSection);
-    std::lock_guard<std::mutex> guard(FDispSection);
-    PurgeQueue(1);
-    if (FPeekMode)
-      FTaken = static_cast<uint32_t>(FRxHead - FRxTail);
-    else
-      FRxTail = FRxHead;
-    flushed = FRxHead;
+    uint64_t flushed;
+    {
+      std::lock_guard<std::mutex> guard(FDispSection);
+      PurgeQueue(1);
+      if (FPeekMode)
+        FTaken = static_cast<uint32_t>(FRxHead - FRxTail);
+      else
+        FRxTail = FRxHead;
+      flushed = FRxHead;
+    }
+    ResetDataTriggerCountersLocked(flushed);
   }
   ReceiveRoomMade();
-  ResetDataTriggerCounters(flushed);
+  InputFlushed();
 }
 
 void TApdBaseDispatcher::ReceiveRoomMade() {

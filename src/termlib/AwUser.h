@@ -512,6 +512,10 @@ class TApdBaseDispatcher {
   // drops a keyed RTS after it): true, or false when the device still holds
   // bytes back (the output thread asks again shortly).
   virtual bool OutputSentByDevice() { return true; }
+  // Called by FlushInput once the flushed bytes are gone and the matcher has
+  // forgotten them, with no lock held; a place for a device layer (or a
+  // test's) to take note.
+  virtual void InputFlushed() {}
   // Empties the transmit ring (no write is under way meanwhile) and clears a
   // refused write.
   void EmptyTransmitRing();
@@ -562,8 +566,9 @@ class TApdBaseDispatcher {
   int32_t CopyOut(uint8_t* Destination, uint32_t Offset, uint64_t& NewTail, uint32_t Count);
   void ReadIntoRing();
   void ReceiveRoomMade();
-  // Forgets partial matches, and the bytes up to FlushedUpTo (a receive position).
-  void ResetDataTriggerCounters(uint64_t FlushedUpTo);
+  // Forgets partial matches, and the bytes up to FlushedUpTo (a receive
+  // position); with the data lock held.
+  void ResetDataTriggerCountersLocked(uint64_t FlushedUpTo);
   // Threads.
   void ThreadGone(TApdDispatcherThread* Thread);
   void SignalHandshake();
