@@ -362,6 +362,7 @@ class TApdBaseDispatcher {
   // without modem lines gives -3002).
   int32_t SetDtr(bool On);
   int32_t SetRts(bool On);
+  // 0, or a negative code with the lines' owners and the device's settings as they were.
   int32_t SetHardwareFlow(uint32_t BufferFull, uint32_t BufferResume, uint32_t Options);
   int32_t SetSoftwareFlow(uint32_t BufferFull, uint32_t BufferResume, uint32_t Options);
   int32_t ClearSoftwareFlow();
