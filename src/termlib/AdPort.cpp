@@ -697,8 +697,11 @@ void TApdCustomComPort::SetRs485Mode(bool Value) {
       const int32_t flowResult =
           dispatcher.SetHardwareFlow(flow != 0 ? FBufferFull : 0, flow != 0 ? FBufferResume : 0, flow);
       if (flowResult < 0) {
-        // Nothing changes when the flow control cannot follow.
+        // Nothing changes when the flow control cannot follow: RS-485 goes
+        // off again, and RTS, which it took low, goes back to RtsOn (unless
+        // flow control owns it once more).
         dispatcher.SetRs485Mode(!Value);
+        if (Value) dispatcher.SetRts(FRtsOn);
         RaiseErrorForCode(this, flowResult);
         return;
       }

@@ -400,6 +400,8 @@ int32_t TApdBaseDispatcher::SetHardwareFlow(uint32_t BufferFull, uint32_t Buffer
   if (BufferFull < BufferResume || BufferFull > FInputSize) return -1002;
   const int32_t read = GetLineSettings(FDCB);
   if (read != 0) return read;
+  const TApdDCB before = FDCB;
+  const bool dtrOwned = FDtrOwned, rtsOwned = FRtsOwned;
   FDCB.OutxCtsFlow = FDCB.OutxDsrFlow = false;
   FDCB.DtrControl = DtrControlDisable;
   FDCB.RtsControl = RtsControlDisable;
@@ -425,7 +427,16 @@ int32_t TApdBaseDispatcher::SetHardwareFlow(uint32_t BufferFull, uint32_t Buffer
   if (Options & HfRequireDsr) FDCB.OutxDsrFlow = true;
   if (Options & HfRequireCts) FDCB.OutxCtsFlow = true;
   const int32_t result = WriteSettings(FDCB);
-  if (result == 0) FHardwareOptions = Options;
+  if (result == 0) {
+    FHardwareOptions = Options;
+    return 0;
+  }
+  // Nothing changes: the lines go back to their owners, and the device, which
+  // may have taken part of the write, gets the settings it had.
+  FDtrOwned = dtrOwned;
+  FRtsOwned = rtsOwned;
+  FDCB = before;
+  SetLineSettings(FDCB);
   return result;
 }
 
@@ -494,6 +505,7 @@ int32_t TApdBaseDispatcher::SetRs485Mode(bool On) {
       TApdDCB dcb;
       int32_t result = GetLineSettings(dcb);
       if (result != 0) return result;
+      const TApdDCB before = dcb;
       const bool rtsOwned = FRtsOwned, rtsState = FRtsState;
       FRs485 = On;
       if (On) {
@@ -508,9 +520,11 @@ int32_t TApdBaseDispatcher::SetRs485Mode(bool On) {
       }
       result = WriteSettings(dcb);
       if (result != 0) {
+        // Nothing changes, on the device either, which may have taken part of the write.
         FRs485 = !On;
         FRtsOwned = rtsOwned;
         FRtsState = rtsState;
+        SetLineSettings(before);
         return result;
       }
       FDCB = dcb;
@@ -652,20 +666,28 @@ int32_t TApdBaseDispatcher::GetBlock(uint8_t* Destination, uint32_t Count) {
 }
 
 void TApdBaseDispatcher::FlushInput() {
-  uint64_t flushed;
   {
-    // A read under way ends first: what it took from the device is flushed too.
+    // The data lock keeps the dispatch thread's pattern search out until the
+    // matcher has forgotten the flushed bytes too: it sees the input as it was
+    // before the flush or as it is after, never the bytes gone but not yet
+    // forgotten. A read under way ends first: what it took from the device is
+    // flushed too.
+    std::lock_guard<std::mutex> data(FDataSection);
     std::lock_guard<std::mutex> read(FReadSection);
-    std::lock_guard<std::mutex> guard(FDispSection);
-    PurgeQueue(1);
-    if (FPeekMode)
-      FTaken = static_cast<uint32_t>(FRxHead - FRxTail);
-    else
-      FRxTail = FRxHead;
-    flushed = FRxHead;
+    uint64_t flushed;
+    {
+      std::lock_guard<std::mutex> guard(FDispSection);
+      PurgeQueue(1);
+      if (FPeekMode)
+        FTaken = static_cast<uint32_t>(FRxHead - FRxTail);
+      else
+        FRxTail = FRxHead;
+      flushed = FRxHead;
+    }
+    ResetDataTriggerCountersLocked(flushed);
   }
   ReceiveRoomMade();
-  ResetDataTriggerCounters(flushed);
+  InputFlushed();
 }
 
 void TApdBaseDispatcher::ReceiveRoomMade() {

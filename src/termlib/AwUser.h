@@ -362,6 +362,7 @@ class TApdBaseDispatcher {
   // without modem lines gives -3002).
   int32_t SetDtr(bool On);
   int32_t SetRts(bool On);
+  // 0, or a negative code with the lines' owners and the device's settings as they were.
   int32_t SetHardwareFlow(uint32_t BufferFull, uint32_t BufferResume, uint32_t Options);
   int32_t SetSoftwareFlow(uint32_t BufferFull, uint32_t BufferResume, uint32_t Options);
   int32_t ClearSoftwareFlow();
@@ -512,6 +513,10 @@ class TApdBaseDispatcher {
   // drops a keyed RTS after it): true, or false when the device still holds
   // bytes back (the output thread asks again shortly).
   virtual bool OutputSentByDevice() { return true; }
+  // Called by FlushInput once the flushed bytes are gone and the matcher has
+  // forgotten them, with no lock held; a place for a device layer (or a
+  // test's) to take note.
+  virtual void InputFlushed() {}
   // Empties the transmit ring (no write is under way meanwhile) and clears a
   // refused write.
   void EmptyTransmitRing();
@@ -562,8 +567,9 @@ class TApdBaseDispatcher {
   int32_t CopyOut(uint8_t* Destination, uint32_t Offset, uint64_t& NewTail, uint32_t Count);
   void ReadIntoRing();
   void ReceiveRoomMade();
-  // Forgets partial matches, and the bytes up to FlushedUpTo (a receive position).
-  void ResetDataTriggerCounters(uint64_t FlushedUpTo);
+  // Forgets partial matches, and the bytes up to FlushedUpTo (a receive
+  // position); with the data lock held.
+  void ResetDataTriggerCountersLocked(uint64_t FlushedUpTo);
   // Threads.
   void ThreadGone(TApdDispatcherThread* Thread);
   void SignalHandshake();

@@ -244,8 +244,7 @@ void TApdBaseDispatcher::ResetStatusTriggersLocked() {
   FStatusTriggerFired = false;
 }
 
-void TApdBaseDispatcher::ResetDataTriggerCounters(uint64_t FlushedUpTo) {
-  std::lock_guard<std::mutex> guard(FDataSection);
+void TApdBaseDispatcher::ResetDataTriggerCountersLocked(uint64_t FlushedUpTo) {
   // Flushed bytes are thrown away unmatched.
   FDataScanPos = std::max(FDataScanPos, FlushedUpTo);
   for (TDataTrigger& trigger : FDataTriggers) {

@@ -16,6 +16,8 @@ struct TLines {
   dev_t Device = 0;
   int Bits = 0;
   bool InUse = false;
+  int ChangesBeforeFailure = -1;  // none fails while negative
+  int FailureError = 0;
 };
 
 // Constant-initialised, so ioctl calls made before main find them ready.
@@ -39,7 +41,7 @@ TPseudoTerminalModemLines::TPseudoTerminalModemLines(int Descriptor) : FDevice(0
   std::lock_guard<std::mutex> guard(LinesLock);
   for (TLines& lines : Lines)
     if (!lines.InUse) {
-      lines = {info.st_rdev, 0, true};
+      lines = {info.st_rdev, 0, true, -1, 0};
       return;
     }
 }
@@ -47,6 +49,14 @@ TPseudoTerminalModemLines::TPseudoTerminalModemLines(int Descriptor) : FDevice(0
 TPseudoTerminalModemLines::~TPseudoTerminalModemLines() {
   std::lock_guard<std::mutex> guard(LinesLock);
   if (TLines* lines = LinesOf(FDevice)) lines->InUse = false;
+}
+
+void TPseudoTerminalModemLines::FailChange(int Passed, int Error) {
+  std::lock_guard<std::mutex> guard(LinesLock);
+  if (TLines* lines = LinesOf(FDevice)) {
+    lines->ChangesBeforeFailure = Passed;
+    lines->FailureError = Error;
+  }
 }
 
 }  // namespace korvel_test
@@ -63,6 +73,10 @@ extern "C" int ioctl(int Descriptor, unsigned long Request, ...) noexcept {
       std::lock_guard<std::mutex> guard(LinesLock);
       if (TLines* lines = LinesOf(info.st_rdev)) {
         int* bits = static_cast<int*>(argument);
+        if (Request != TIOCMGET && lines->ChangesBeforeFailure >= 0 && lines->ChangesBeforeFailure-- == 0) {
+          errno = lines->FailureError;
+          return -1;
+        }
         switch (Request) {
           case TIOCMGET: *bits = lines->Bits; break;
           case TIOCMSET: lines->Bits = *bits; break;

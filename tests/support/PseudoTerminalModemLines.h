@@ -17,6 +17,11 @@ class TPseudoTerminalModemLines {
   TPseudoTerminalModemLines(const TPseudoTerminalModemLines&) = delete;
   TPseudoTerminalModemLines& operator=(const TPseudoTerminalModemLines&) = delete;
 
+  // The request that changes the lines (TIOCMSET, TIOCMBIS, TIOCMBIC) after
+  // Passed more have gone through fails, once, with Error: a device that
+  // refuses a change half way through a series.
+  void FailChange(int Passed, int Error);
+
  private:
   unsigned long FDevice;
 };

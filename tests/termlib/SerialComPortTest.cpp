@@ -9,6 +9,7 @@
 #include <termios.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -361,6 +362,73 @@ TEST(ComPort, Rs485KeysRtsAroundEachTransmissionOrIsRefusedWithNothingChanged) {
   port.PutString("keyed");
   EXPECT_EQ(Text(p.Pty.Receive(5)), "keyed");
   EXPECT_TRUE(WaitUntil([&] { return !rtsUp(); }));
+  port.SetOpen(false);
+}
+
+TEST(ComPort, Rs485ThatTheFlowControlCannotFollowLeavesRtsAndTheFlowAsTheyWere) {
+  // RTS is the user's (up), output waits for CTS. Switching RS-485 on keys RTS
+  // (two line changes: DTR, RTS), then drops the CTS flow; the device refuses
+  // the first line change of that second step. Then the same with RTS in the
+  // handshake and the refusal in the first step.
+  TPortOnPty p(71);
+  korvel_test::TPseudoTerminalModemLines lines(p.Pty.Slave());
+  TApdComPort& port = p.Port;
+  port.SetHardwareFlow(HfUseDtr | HfRequireCts);
+  port.SetOpen(true);
+  ASSERT_EQ(port.GetState(), psOpen);
+  TApdBaseDispatcher& dispatcher = *port.CurrentDispatcher();
+  auto rtsUp = [&] {
+    int bits = 0;
+    EXPECT_EQ(ioctl(p.Pty.Slave(), TIOCMGET, &bits), 0);
+    return (bits & TIOCM_RTS) != 0;
+  };
+  auto flowOptions = [&] {
+    uint32_t hardware = 0, software = 0;
+    uint8_t xoff = 0, xon = 0;
+    EXPECT_EQ(dispatcher.GetFlowOptions(hardware, software, xoff, xon), 0);
+    return hardware;
+  };
+  ASSERT_TRUE(rtsUp());
+  ASSERT_TRUE(p.Pty.SlaveSettings().c_cflag & CRTSCTS);
+
+  lines.FailChange(2, ENXIO);
+  EXPECT_EQ(CodeRaisedBy<EInOutError>([&] { port.SetRs485Mode(true); }), 2);
+  // Nothing changed, as the port, the dispatcher and the line see it.
+  EXPECT_FALSE(port.GetRs485Mode());
+  EXPECT_EQ(port.GetHardwareFlow(), HfUseDtr | HfRequireCts);
+  EXPECT_TRUE(port.GetRtsOn());
+  EXPECT_FALSE(dispatcher.Rs485Mode());
+  EXPECT_TRUE(rtsUp()) << "RTS is up, as RtsOn says";
+  EXPECT_TRUE(p.Pty.SlaveSettings().c_cflag & CRTSCTS) << "output still waits for CTS";
+  EXPECT_EQ(flowOptions(), HfUseDtr | HfRequireCts);
+  // The dispatcher holds RTS up too: the next write of the line settings
+  // keeps it so, and output goes out under it without keying.
+  port.SetBaud(19200);
+  EXPECT_TRUE(rtsUp());
+  port.PutString("plain");
+  EXPECT_EQ(Text(p.Pty.Receive(5)), "plain");
+  ASSERT_TRUE(WaitUntil([&] { return dispatcher.OutputUsed() == 0; }));
+  EXPECT_TRUE(rtsUp());
+
+  // RTS in the handshake this time, and the device refuses the first line
+  // change of RS-485 itself: the handshake stays as it was.
+  port.SetHardwareFlow(HfUseDtr | HfUseRts);
+  ASSERT_TRUE(p.Pty.SlaveSettings().c_cflag & CRTSCTS);
+  lines.FailChange(0, ENXIO);
+  EXPECT_EQ(CodeRaisedBy<EInOutError>([&] { port.SetRs485Mode(true); }), 2);
+  EXPECT_FALSE(port.GetRs485Mode());
+  EXPECT_EQ(port.GetHardwareFlow(), HfUseDtr | HfUseRts);
+  EXPECT_FALSE(dispatcher.Rs485Mode());
+  EXPECT_TRUE(p.Pty.SlaveSettings().c_cflag & CRTSCTS);
+  EXPECT_EQ(flowOptions(), HfUseDtr | HfUseRts);
+
+  // With the device willing, RS-485 goes on as usual.
+  port.SetRs485Mode(true);
+  EXPECT_TRUE(port.GetRs485Mode());
+  EXPECT_EQ(port.GetHardwareFlow(), HfUseDtr);
+  EXPECT_FALSE(port.GetRtsOn());
+  EXPECT_FALSE(rtsUp());
+  EXPECT_FALSE(p.Pty.SlaveSettings().c_cflag & CRTSCTS);
   port.SetOpen(false);
 }
 

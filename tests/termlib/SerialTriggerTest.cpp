@@ -53,7 +53,82 @@ struct TRecorder {
   }
 };
 
+// A device layer that stops the dispatch thread right after a read that left
+// HoldAt bytes in the receive ring, before it looks at them for patterns, until
+// Release; that counts the rounds of the dispatch thread (each begins with a
+// status read); and that runs OnFlushed when a flush of the input is done.
+class THoldingDispatcher final : public TApdWin32Dispatcher {
+ public:
+  using TApdWin32Dispatcher::TApdWin32Dispatcher;
+  ~THoldingDispatcher() override { Shutdown(); }
+  std::atomic<uint32_t> HoldAt{0};  // 0: never
+  std::atomic<bool> Held{false}, Release{false};
+  std::atomic<int> Rounds{0};
+  std::function<void()> OnFlushed;
+
+ protected:
+  int32_t ReadDevice(uint8_t* Buffer, uint32_t Count) override {
+    FReader = std::this_thread::get_id();
+    const int32_t got = TApdWin32Dispatcher::ReadDevice(Buffer, Count);
+    if (got > 0) FJustRead = true;
+    return got;
+  }
+  uint32_t ReadStatus(TApdComStat& Status) override {
+    if (std::this_thread::get_id() == FReader.load()) {
+      ++Rounds;
+      // The read is over and no lock is held; the patterns come next.
+      if (FJustRead.exchange(false) && HoldAt != 0 && InputUsed() >= HoldAt) {
+        HoldAt = 0;
+        Held = true;
+        WaitUntil([&] { return Release.load(); });
+      }
+    }
+    return TApdWin32Dispatcher::ReadStatus(Status);
+  }
+  void InputFlushed() override {
+    if (OnFlushed) OnFlushed();
+  }
+
+ private:
+  std::atomic<std::thread::id> FReader{};
+  std::atomic<bool> FJustRead{false};
+};
+
 }  // namespace
+
+TEST(SerialTriggers, BytesThrownAwayByAFlushAreNeverMatched) {
+  // "OK" has arrived and the dispatch thread is about to look at it when
+  // another thread flushes the input. Once the flush is done the dispatch
+  // thread goes on and runs a whole round before the flushing call returns:
+  // it must not find the pattern in the bytes thrown away.
+  PseudoTerminal pty;
+  THoldingDispatcher dispatcher(nullptr, nullptr);
+  ASSERT_EQ(dispatcher.OpenPort(pty.SlaveName(), 115200, 3, 4096, 4096, 1, 8, NoParity), 0);
+  const int32_t ok = dispatcher.AddDataTrigger("OK", false);
+  std::atomic<int> matches{0};
+  dispatcher.RegisterEventHandler([&](uint32_t Msg, uint32_t Param, uint32_t) {
+    if (Msg == ApwTriggerData && static_cast<int32_t>(Param) == ok) ++matches;
+  });
+  dispatcher.HoldAt = 2;
+  pty.Send(Bytes("OK"));
+  ASSERT_TRUE(WaitUntil([&] { return dispatcher.Held.load(); }));
+  bool roundRun = false;
+  dispatcher.OnFlushed = [&] {
+    const int round = dispatcher.Rounds;
+    dispatcher.Release = true;
+    roundRun = WaitUntil([&] { return dispatcher.Rounds > round; });
+  };
+  dispatcher.FlushInput();
+  dispatcher.OnFlushed = nullptr;
+  EXPECT_TRUE(roundRun);
+  EXPECT_EQ(matches, 0);
+  EXPECT_EQ(dispatcher.InputUsed(), 0u);
+
+  // The matcher goes on afresh: the pattern sent again fires once.
+  pty.Send(Bytes("OK"));
+  ASSERT_TRUE(WaitUntil([&] { return matches == 1; }));
+  EXPECT_EQ(dispatcher.InputUsed(), 2u);
+}
 
 TEST(SerialTriggers, DataTriggersFireOnceAtTheirByte) {
   TPort port;
