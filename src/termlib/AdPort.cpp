@@ -684,7 +684,7 @@ void TApdCustomComPort::SetRs485Mode(bool Value) {
   const uint8_t flow = Value ? static_cast<uint8_t>(FHardwareFlow & ~(HfUseRts | HfRequireCts)) : FHardwareFlow;
   if (IsOpenNow()) {
     TApdBaseDispatcher& dispatcher = *FDispatcher;
-    const int32_t result = dispatcher.SetRs485Mode(Value);
+    const int32_t result = dispatcher.SetRs485Mode(Value, FRtsOn);
     if (result < 0) {
       if (result == -3010 && !IsLoading())
         throw EBaseAddressNotSet("RS-485 needs a serial port whose RTS line can be switched; COM" +
@@ -698,10 +698,9 @@ void TApdCustomComPort::SetRs485Mode(bool Value) {
           dispatcher.SetHardwareFlow(flow != 0 ? FBufferFull : 0, flow != 0 ? FBufferResume : 0, flow);
       if (flowResult < 0) {
         // Nothing changes when the flow control cannot follow: RS-485 goes
-        // off again, and RTS, which it took low, goes back to RtsOn (unless
-        // flow control owns it once more).
-        dispatcher.SetRs485Mode(!Value);
-        if (Value) dispatcher.SetRts(FRtsOn);
+        // off again, and RTS, which it took low, goes back to RtsOn, or to
+        // flow control, which gives it RtsOn when it lets go of it.
+        dispatcher.SetRs485Mode(!Value, FRtsOn);
         RaiseErrorForCode(this, flowResult);
         return;
       }

@@ -171,10 +171,12 @@ int32_t TApdBaseDispatcher::OpenPort(const std::string& Name, uint32_t Baud, uin
     FOutputSize = OutSize;
     FRs485 = false;
     FHardwareOptions = ((Options & OpenDtrFlowOwned) ? HfUseDtr : 0) | ((Options & OpenRtsFlowOwned) ? HfUseRts : 0);
+    // A line that flow control owns still records the state asked for: it
+    // takes that state when flow control gives it back.
     FDtrOwned = (Options & OpenDtrFlowOwned) != 0;
-    if (!FDtrOwned) FDtrState = (Options & OpenDtrOn) != 0;
+    FDtrState = (Options & OpenDtrOn) != 0;
     FRtsOwned = (Options & OpenRtsFlowOwned) != 0;
-    if (!FRtsOwned) FRtsState = (Options & OpenRtsOn) != 0;
+    FRtsState = (Options & OpenRtsOn) != 0;
     FCurrentBaud = 115200;
   }
   FDataSent = false;
@@ -495,13 +497,13 @@ int32_t TApdBaseDispatcher::GetFlowOptions(uint32_t& HardwareOptions, uint32_t& 
   return 0;
 }
 
-int32_t TApdBaseDispatcher::SetRs485Mode(bool On) {
+int32_t TApdBaseDispatcher::SetRs485Mode(bool On, bool RtsOn) {
   {
     std::lock_guard<std::mutex> guard(FLineSection);
     if (On != FRs485 && IsOpen()) {
       // The line takes the change at once. On: RTS belongs to the keying and
       // rests low between transmissions. Off: RTS goes back to hardware flow
-      // control, or to its own state.
+      // control, or to RtsOn; either way RtsOn becomes its state.
       TApdDCB dcb;
       int32_t result = GetLineSettings(dcb);
       if (result != 0) return result;
@@ -515,8 +517,10 @@ int32_t TApdBaseDispatcher::SetRs485Mode(bool On) {
       } else if (FHardwareOptions & HfUseRts) {
         dcb.RtsControl = RtsControlHandshake;
         FRtsOwned = true;
+        FRtsState = RtsOn;
       } else {
         FRtsOwned = false;
+        FRtsState = RtsOn;
       }
       result = WriteSettings(dcb);
       if (result != 0) {

@@ -372,8 +372,10 @@ class TApdBaseDispatcher {
   // keys it where the host's driver can (line settings with RtsControlToggle);
   // where it cannot, the output thread raises RTS before each write and drops
   // it once the device has sent everything. 0, or a negative code with nothing
-  // changed: -3010 where the device has no RTS line to key.
-  int32_t SetRs485Mode(bool On);
+  // changed: -3010 where the device has no RTS line to key. Turned off, RTS
+  // takes RtsOn, or goes back to hardware flow control, which gives it RtsOn
+  // when it lets go of it.
+  int32_t SetRs485Mode(bool On, bool RtsOn = false);
   bool Rs485Mode() const;
   uint32_t CurrentBaud() const;
   // The option flags word that the port component keeps here.

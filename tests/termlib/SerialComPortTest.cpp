@@ -2,9 +2,9 @@
 // events on the main thread, users told of opening and closing, settings on a
 // closed and an open port, moving an open port to another number with its
 // trace running or paused, closing from inside its own event while data flows,
-// RS-485 keying RTS or refused, the far end vanishing, and the links that drop
-// when a port goes. The test thread is the main thread: it pumps a
-// TQueuedMainThread.
+// RS-485 keying RTS or refused, RTS and DTR given back by the handshake, the
+// far end vanishing, and the links that drop when a port goes. The test thread
+// is the main thread: it pumps a TQueuedMainThread.
 #include <sys/ioctl.h>
 #include <termios.h>
 
@@ -369,7 +369,7 @@ TEST(ComPort, Rs485ThatTheFlowControlCannotFollowLeavesRtsAndTheFlowAsTheyWere) 
   // RTS is the user's (up), output waits for CTS. Switching RS-485 on keys RTS
   // (two line changes: DTR, RTS), then drops the CTS flow; the device refuses
   // the first line change of that second step. Then the same with RTS in the
-  // handshake and the refusal in the first step.
+  // handshake and the refusal in the first step, then in the second.
   TPortOnPty p(71);
   korvel_test::TPseudoTerminalModemLines lines(p.Pty.Slave());
   TApdComPort& port = p.Port;
@@ -422,6 +422,24 @@ TEST(ComPort, Rs485ThatTheFlowControlCannotFollowLeavesRtsAndTheFlowAsTheyWere) 
   EXPECT_TRUE(p.Pty.SlaveSettings().c_cflag & CRTSCTS);
   EXPECT_EQ(flowOptions(), HfUseDtr | HfUseRts);
 
+  // RTS in the handshake, and the device refuses the flow step: RTS goes back
+  // to the handshake, and once the handshake lets go of it, it is up, as
+  // RtsOn says.
+  lines.FailChange(2, ENXIO);
+  EXPECT_EQ(CodeRaisedBy<EInOutError>([&] { port.SetRs485Mode(true); }), 2);
+  EXPECT_FALSE(port.GetRs485Mode());
+  EXPECT_EQ(port.GetHardwareFlow(), HfUseDtr | HfUseRts);
+  EXPECT_TRUE(port.GetRtsOn());
+  EXPECT_FALSE(dispatcher.Rs485Mode());
+  EXPECT_TRUE(p.Pty.SlaveSettings().c_cflag & CRTSCTS);
+  EXPECT_EQ(flowOptions(), HfUseDtr | HfUseRts);
+  port.SetHardwareFlow(HfUseDtr);
+  EXPECT_TRUE(rtsUp()) << "RTS is up, as RtsOn says";
+  EXPECT_TRUE(port.GetRtsOn());
+  port.SetBaud(9600);
+  EXPECT_TRUE(rtsUp());
+  port.SetHardwareFlow(HfUseDtr | HfUseRts);
+
   // With the device willing, RS-485 goes on as usual.
   port.SetRs485Mode(true);
   EXPECT_TRUE(port.GetRs485Mode());
@@ -429,6 +447,67 @@ TEST(ComPort, Rs485ThatTheFlowControlCannotFollowLeavesRtsAndTheFlowAsTheyWere) 
   EXPECT_FALSE(port.GetRtsOn());
   EXPECT_FALSE(rtsUp());
   EXPECT_FALSE(p.Pty.SlaveSettings().c_cflag & CRTSCTS);
+  port.SetOpen(false);
+}
+
+TEST(ComPort, LinesTheHandshakeGivesBackAreAsRtsOnAndDtrOnSay) {
+  auto lineBits = [](const PseudoTerminal& Pty) {
+    int bits = 0;
+    EXPECT_EQ(ioctl(Pty.Slave(), TIOCMGET, &bits), 0);
+    return bits;
+  };
+
+  // Opened with RTS and DTR in the handshake and both wanted up: as the
+  // handshake lets go of each, it stays up (or comes up), as the port says.
+  {
+    TPortOnPty p(72);
+    korvel_test::TPseudoTerminalModemLines lines(p.Pty.Slave());
+    TApdComPort& port = p.Port;
+    port.SetHardwareFlow(HfUseRts | HfUseDtr);
+    ASSERT_TRUE(port.GetRtsOn());
+    ASSERT_TRUE(port.GetDtrOn());
+    port.SetOpen(true);
+    ASSERT_EQ(port.GetState(), psOpen);
+    EXPECT_TRUE(p.Pty.SlaveSettings().c_cflag & CRTSCTS);
+    port.SetHardwareFlow(HfUseDtr);
+    EXPECT_TRUE(lineBits(p.Pty) & TIOCM_RTS) << "RTS is up, as RtsOn says";
+    EXPECT_TRUE(lineBits(p.Pty) & TIOCM_DTR);
+    EXPECT_FALSE(p.Pty.SlaveSettings().c_cflag & CRTSCTS);
+    port.SetHardwareFlow(0);
+    EXPECT_TRUE(lineBits(p.Pty) & TIOCM_DTR) << "DTR is up, as DtrOn says";
+    EXPECT_TRUE(lineBits(p.Pty) & TIOCM_RTS);
+    EXPECT_TRUE(port.GetRtsOn());
+    EXPECT_TRUE(port.GetDtrOn());
+    // The dispatcher holds them up too: the next write of the line settings
+    // keeps them so, and data goes both ways.
+    port.SetBaud(19200);
+    EXPECT_EQ(lineBits(p.Pty) & (TIOCM_RTS | TIOCM_DTR), TIOCM_RTS | TIOCM_DTR);
+    port.PutString("out");
+    EXPECT_EQ(Text(p.Pty.Receive(3)), "out");
+    p.Pty.Send(Bytes("in"));
+    EXPECT_TRUE(p.Pump([&] { return p.Received == "in"; }));
+    // And they are the user's again.
+    port.SetRtsOn(false);
+    port.SetDtrOn(false);
+    EXPECT_EQ(lineBits(p.Pty) & (TIOCM_RTS | TIOCM_DTR), 0);
+    port.SetOpen(false);
+  }
+
+  // Wanted down, they stay down once the handshake lets go of them.
+  TPortOnPty p(73);
+  korvel_test::TPseudoTerminalModemLines lines(p.Pty.Slave());
+  TApdComPort& port = p.Port;
+  port.SetHardwareFlow(HfUseRts | HfUseDtr);
+  port.SetRtsOn(false);
+  port.SetDtrOn(false);
+  port.SetOpen(true);
+  ASSERT_EQ(port.GetState(), psOpen);
+  port.SetHardwareFlow(0);
+  EXPECT_EQ(lineBits(p.Pty) & (TIOCM_RTS | TIOCM_DTR), 0);
+  EXPECT_FALSE(port.GetRtsOn());
+  EXPECT_FALSE(port.GetDtrOn());
+  port.SetBaud(19200);
+  EXPECT_EQ(lineBits(p.Pty) & (TIOCM_RTS | TIOCM_DTR), 0);
   port.SetOpen(false);
 }
 
