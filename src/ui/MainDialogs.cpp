@@ -3,11 +3,15 @@
 #include <QApplication>
 #include <QDialog>
 #include <QFileDialog>
+#include <QFontDatabase>
 #include <QFontDialog>
+#include <QFontInfo>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStringList>
+#include <cstdlib>
+#include <limits>
 
 namespace {
 
@@ -34,6 +38,39 @@ std::optional<std::vector<std::string>> RunFileDialog(QWidget* Parent, const TMa
 std::optional<std::string> FirstOf(const std::optional<std::vector<std::string>>& Files) {
   if (!Files || Files->empty()) return std::nullopt;
   return Files->front();
+}
+
+// The style of Font's family that Font is drawn in, as the family names its
+// styles ("Book", "Bold Oblique"); empty when the family lists none. Given a
+// font without a style name, the font dialog looks for a style named "Normal"
+// or "Regular" and otherwise takes the family's first style: "Oblique" for an
+// upright DejaVu Sans Mono.
+QString OwnStyleName(const QFont& Font) {
+  const QString Family = Font.family();
+  const QStringList Styles = QFontDatabase::styles(Family);
+  if (Styles.isEmpty()) return QString();
+  if (Styles.contains(Font.styleName())) return Font.styleName();
+  // The face the font database matches for the font.
+  const QFontInfo Matched(Font);
+  if (Matched.family() == Family && Styles.contains(Matched.styleName())) return Matched.styleName();
+  // Otherwise the style nearest in slant, then in weight; of equals, the
+  // plainest name ("Book" before "Condensed Book").
+  const bool Slanted = Font.style() != QFont::StyleNormal;
+  QString Best;
+  int BestScore = std::numeric_limits<int>::max();
+  for (const QString& Style : Styles) {
+    const QFont Face = QFontDatabase::font(Family, Style, 10);
+    int Score = std::abs(Face.weight() - Font.weight()) * 100 + static_cast<int>(Style.count(u' '));
+    if ((Face.style() != QFont::StyleNormal) != Slanted)
+      Score += 1000000;
+    else if (Face.style() != Font.style())
+      Score += 10;
+    if (Score < BestScore) {
+      Best = Style;
+      BestScore = Score;
+    }
+  }
+  return Best;
 }
 
 QMessageBox::Icon IconOf(TMachineMessageKind Kind) {
@@ -110,11 +147,26 @@ int TMainQtDialogs::Choose(QWidget* Parent, TMachineMessageKind Kind, const std:
   return -1;
 }
 
-std::optional<QFont> TMainQtDialogs::ChooseFont(QWidget* Parent, const QFont& Initial) {
-  bool Accepted = false;
-  const QFont Chosen = QFontDialog::getFont(&Accepted, Initial, Parent);
-  if (!Accepted) return std::nullopt;
+std::optional<QFont> RunFontDialog(IMainDialogs& Dialogs, QWidget* Parent, const QFont& Initial,
+                                   bool FixedPitchOnly) {
+  QFontDialog Dialog(Parent);
+  if (FixedPitchOnly) Dialog.setOption(QFontDialog::MonospacedFonts);
+  QFont Shown = Initial;
+  const QString Style = OwnStyleName(Initial);
+  if (!Style.isEmpty()) Shown.setStyleName(Style);
+  Dialog.setCurrentFont(Shown);
+  // The font as the dialog shows it: in whole points and its own style names.
+  const QFont Opened = Dialog.currentFont();
+  if (!Dialogs.ExecDialog(Parent, Dialog)) return std::nullopt;
+  const QFont Chosen = Dialog.selectedFont();
+  // Nothing changed: the font stays exactly as it was, a size in pixels or a
+  // fraction of a point included.
+  if (Chosen == Opened) return Initial;
   return Chosen;
+}
+
+std::optional<QFont> TMainQtDialogs::ChooseFont(QWidget* Parent, const QFont& Initial) {
+  return RunFontDialog(*this, Parent, Initial, false);
 }
 
 std::optional<std::string> TMainQtDialogs::InputText(QWidget* Parent, const std::string& Title,
@@ -142,10 +194,7 @@ void TMainQtDialogs::ShowMessage(QWidget* Parent, TMachineMessageKind Kind, cons
 }
 
 std::optional<QFont> TMainQtDialogs::ChooseFixedPitchFont(QWidget* Parent, const QFont& Initial) {
-  bool Accepted = false;
-  const QFont Chosen = QFontDialog::getFont(&Accepted, Initial, Parent, QString(), QFontDialog::MonospacedFonts);
-  if (!Accepted) return std::nullopt;
-  return Chosen;
+  return RunFontDialog(*this, Parent, Initial, true);
 }
 
 bool TMainQtDialogs::ExecDialog(QWidget*, QDialog& Dialog) { return Dialog.exec() == QDialog::Accepted; }

@@ -67,6 +67,13 @@ class IMainDialogs {
                      const std::vector<std::string>& Answers);
 };
 
+// The font dialog as the program shows it, run through Dialogs.ExecDialog (so a
+// caller that drives its dialogs itself can work it through its controls):
+// opened on Initial in the style Initial is drawn in, only fixed-pitch families
+// listed with FixedPitchOnly. The chosen font, Initial itself when OK is clicked
+// without a change, or nothing when the user cancels.
+std::optional<QFont> RunFontDialog(IMainDialogs& Dialogs, QWidget* Parent, const QFont& Initial, bool FixedPitchOnly);
+
 // The modal Qt dialogs.
 class TMainQtDialogs final : public IMainDialogs {
  public:

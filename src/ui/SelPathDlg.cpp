@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QShowEvent>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -31,6 +32,24 @@ TSelPathDlg::TSelPathDlg(QWidget* Parent) : QDialog(Parent) {
   FShellTreeView1->setMinimumSize(320, 300);
   connect(FShellTreeView1->selectionModel(), &QItemSelectionModel::currentChanged, this,
           &TSelPathDlg::SelectionChanged);
+
+  // Folders read in the background insert and sort rows above the chosen one,
+  // which would push it out of view.
+  FShowChosenTimer.setSingleShot(true);
+  FShowChosenTimer.setInterval(0);
+  connect(&FShowChosenTimer, &QTimer::timeout, this, &TSelPathDlg::ShowChosenFolder);
+  const auto showChosenLater = [this] {
+    if (!FChosenFolder.isEmpty()) FShowChosenTimer.start();
+  };
+  connect(FModel, &QFileSystemModel::directoryLoaded, this, showChosenLater);
+  connect(FModel, &QAbstractItemModel::rowsInserted, this, showChosenLater);
+  connect(FModel, &QAbstractItemModel::layoutChanged, this, showChosenLater);
+  // The user's own moves in the tree end it.
+  FShellTreeView1->installEventFilter(this);
+  FShellTreeView1->viewport()->installEventFilter(this);
+  connect(FShellTreeView1->verticalScrollBar(), &QAbstractSlider::actionTriggered, this,
+          &TSelPathDlg::StopShowingChosenFolder);
+  connect(this, &QDialog::finished, this, &TSelPathDlg::StopShowingChosenFolder);
 
   FPathLabel = new QLabel(this);
   FPathLabel->setObjectName(QStringLiteral("PathLabel"));
@@ -65,10 +84,40 @@ void TSelPathDlg::SetPath(const QString& Path) {
   if (Path.isEmpty() || !info.isDir()) return;
   const QModelIndex index = FModel->index(info.absoluteFilePath());
   if (!index.isValid()) return;
+  FChosenFolder = FModel->filePath(index);
+  FShellTreeView1->setCurrentIndex(index);
+  ShowChosenFolder();
+}
+
+void TSelPathDlg::ShowChosenFolder() {
+  if (FChosenFolder.isEmpty()) return;
+  const QModelIndex index = FModel->index(FChosenFolder);
+  if (!index.isValid() || index != FShellTreeView1->currentIndex()) {
+    StopShowingChosenFolder();
+    return;
+  }
   for (QModelIndex parent = index.parent(); parent.isValid(); parent = parent.parent())
     FShellTreeView1->expand(parent);
-  FShellTreeView1->setCurrentIndex(index);
   FShellTreeView1->scrollTo(index);
+}
+
+void TSelPathDlg::StopShowingChosenFolder() {
+  FChosenFolder.clear();
+  FShowChosenTimer.stop();
+}
+
+bool TSelPathDlg::eventFilter(QObject* Watched, QEvent* Event) {
+  switch (Event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+      StopShowingChosenFolder();
+      break;
+    default:
+      break;
+  }
+  return QDialog::eventFilter(Watched, Event);
 }
 
 QInputDialog* TSelPathDlg::NewPathBox() const { return FNewPathBox.data(); }
@@ -82,6 +131,7 @@ QString TSelPathDlg::GetPath() const {
 
 void TSelPathDlg::SelectionChanged() {
   const QString path = GetPath();
+  if (path != FChosenFolder) StopShowingChosenFolder();
   FPathLabel->setText(path);
   const bool folder = !path.isEmpty() && QFileInfo(path).isDir();
   FOkButton->setEnabled(folder);
@@ -155,4 +205,6 @@ void TSelPathDlg::showEvent(QShowEvent* Event) {
     move(frame.topLeft());
   }
   SelectionChanged();
+  // The tree has its size only now.
+  if (!FChosenFolder.isEmpty()) FShowChosenTimer.start();
 }

@@ -13,6 +13,7 @@
 #include <QDialog>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 
 class QFileSystemModel;
 class QInputDialog;
@@ -27,7 +28,10 @@ class TSelPathDlg : public QDialog {
  public:
   explicit TSelPathDlg(QWidget* Parent = nullptr);
 
-  // Selects the folder in the tree; a path that is not a folder changes nothing.
+  // Selects the folder in the tree, expanded down to it and scrolled into view;
+  // a path that is not a folder changes nothing. The tree reads its folders in
+  // the background, so the folder is kept in view as they arrive, until the
+  // user selects, scrolls or types in the tree, or the dialog closes.
   void SetPath(const QString& Path);
   // The selected folder; empty when none is selected.
   QString GetPath() const;
@@ -50,9 +54,13 @@ class TSelPathDlg : public QDialog {
 
  protected:
   void showEvent(QShowEvent* Event) override;
+  bool eventFilter(QObject* Watched, QEvent* Event) override;
 
  private:
   void SelectionChanged();
+  // Expands the tree down to the folder SetPath chose and scrolls it into view.
+  void ShowChosenFolder();
+  void StopShowingChosenFolder();
   void NewPathClick();
   void ShowError(const QString& Details);
 
@@ -64,4 +72,8 @@ class TSelPathDlg : public QDialog {
   QPushButton* FCancelButton;
   QPointer<QInputDialog> FNewPathBox;
   QPointer<QMessageBox> FMessageBox;
+  // The folder SetPath chose while it is kept in view; empty once the user takes over.
+  QString FChosenFolder;
+  // One scroll for the many rows a folder read in the background brings.
+  QTimer FShowChosenTimer;
 };

@@ -740,10 +740,14 @@ void TAdCustomTerminal::MeasureFonts() {
   if (TAdCharSetMapping* Map = FEmulator->GetCharSetMapping()) Map->GetFontNames(Names);
   FFonts.SetBase(font(), FExtraHorzSpacing, FExtraVertSpacing);
   FFonts.Measure(Names);
+  // Whether the cursor's row is in sight is asked of the view as it was laid out
+  // for the old cells.
+  const bool KeepCursor = CursorKeptInSight();
   FCellWidth = FFonts.GetCellWidth();
   FCellHeight = FFonts.GetCellHeight();
   updateGeometry();
   RecalcLayout();
+  if (KeepCursor) ScrollToCursor();
   RepaintAll();
 }
 
@@ -890,6 +894,18 @@ void TAdCustomTerminal::ScrollToCursor() {
   SetOriginRow(OriginRow);
 }
 
+bool TAdCustomTerminal::CursorKeptInSight() const {
+  if (!FFollowCursor || FInLayout) return false;
+  const int Row = Buffer().GetCursorScreenRow();
+  return Row >= FOriginRow && Row < FOriginRow + FWholeRows;
+}
+
+void TAdCustomTerminal::RecalcLayoutKeepingCursor() {
+  const bool KeepCursor = CursorKeptInSight();
+  RecalcLayout();
+  if (KeepCursor) ScrollToCursor();
+}
+
 void TAdCustomTerminal::CheckForcedBars() {
   const TAdTerminalBuffer& B = Buffer();
   const bool Horz = B.GetCursorCol() > FOriginCol + FWholeCols - 1;
@@ -902,13 +918,15 @@ void TAdCustomTerminal::CheckForcedBars() {
 
 void TAdCustomTerminal::resizeEvent(QResizeEvent* Event) {
   QAbstractScrollArea::resizeEvent(Event);
-  RecalcLayout();
+  RecalcLayoutKeepingCursor();
 }
 
 void TAdCustomTerminal::showEvent(QShowEvent* Event) {
   QAbstractScrollArea::showEvent(Event);
   if (!FTimer.isActive()) FTimer.start();
-  RecalcLayout();
+  // Scroll bars chosen while hidden (a font changed on another page) take their
+  // room only now.
+  RecalcLayoutKeepingCursor();
 }
 
 void TAdCustomTerminal::changeEvent(QEvent* Event) {

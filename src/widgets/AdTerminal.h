@@ -268,6 +268,11 @@ class TAdCustomTerminal : public QAbstractScrollArea, public TAdTerminalHost, pu
   // The view.
   void MeasureFonts();
   void RecalcLayout();
+  // While the view follows the cursor, a change of its cells or its size keeps
+  // the cursor's row in sight when it was in sight before (a view scrolled
+  // elsewhere stays where it is). True when the layout should do so now.
+  bool CursorKeptInSight() const;
+  void RecalcLayoutKeepingCursor();
   void ComputeVisible();
   bool ClampOrigins();
   void UpdateScrollBars();

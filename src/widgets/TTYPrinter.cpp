@@ -1,5 +1,7 @@
 #include "TTYPrinter.h"
 
+#include <sys/stat.h>
+
 #include <QDir>
 #include <QFileInfo>
 #include <QFontDatabase>
@@ -14,6 +16,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <string>
 #include <utility>
 
 #include "EmulatorError.h"
@@ -47,6 +51,24 @@ QFont DefaultFont() {
   font.setFixedPitch(true);
   font.setPointSize(10);
   return font;
+}
+
+// The permissions a new file of this user gets: 0666 less the process's umask.
+// The umask is read from /proc, since setting it to read it back would give
+// files that other threads create meanwhile the wrong permissions; owner-only
+// where it cannot be read.
+mode_t NewFilePermissions() {
+  std::ifstream Status("/proc/self/status");
+  std::string Line;
+  while (std::getline(Status, Line)) {
+    if (Line.rfind("Umask:", 0) != 0) continue;
+    try {
+      return 0666 & ~static_cast<mode_t>(std::stoul(Line.substr(6), nullptr, 8));
+    } catch (const std::exception&) {
+      break;
+    }
+  }
+  return 0600;
 }
 
 // Clamps Value into Low..High; a value that is not a number keeps Current.
@@ -245,8 +267,9 @@ void TTTYPrinter::BeginJob() {
                                   : QStringLiteral("the print file \"%1\"").arg(FOutputFileName);
     throw EEmulatorError(QStringLiteral("Cannot create %1: %2").arg(target, file.errorString()).toStdString());
   }
-  file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
-                      QFileDevice::ReadOther);
+  // A job in progress is the user's own business: other local users can list a
+  // temporary folder, but they cannot read what is being printed.
+  file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
   FJobFileName = file.fileName();
   file.close();
   FPrinter->setOutputFileName(FJobFileName);
@@ -300,6 +323,9 @@ void TTTYPrinter::CloseJob(bool Discard) {
 
 void TTTYPrinter::DeliverJob(const QString& JobFile) {
   if (!FOutputFileName.isEmpty()) {
+    // The finished PDF file is like any new file of the user's: the job file was
+    // private only while it was written. A failure leaves it private.
+    ::chmod(QFile::encodeName(JobFile).constData(), NewFilePermissions());
     if (std::rename(QFile::encodeName(JobFile).constData(), QFile::encodeName(FOutputFileName).constData()) == 0)
       return;
     const QString reason = QString::fromLocal8Bit(std::strerror(errno));

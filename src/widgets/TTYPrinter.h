@@ -8,10 +8,14 @@
 //
 // The pages go to the host's default printer, to a host printer chosen by name,
 // or into a PDF file (the user's choice where the host has no printer). Every
-// job is drawn into a temporary PDF file first, and only a job that ends
-// normally goes on: renamed over the chosen PDF file, or handed as a whole to
-// the host printer's print queue (HostPrintQueue.h). An aborted job, or a
-// crash, leaves nothing behind and the previous PDF file as it was.
+// job is drawn into a temporary PDF file first (beside the chosen PDF file, or
+// among the host's temporary files for a printer), readable by its owner only
+// while it is open, and only a job that ends normally goes on: renamed over the
+// chosen PDF file, which then gets the permissions of any new file of the user,
+// or handed as a whole to the host printer's print queue (HostPrintQueue.h). An
+// aborted job leaves nothing behind. A crash in the middle of a job leaves its
+// temporary file ("name.pdf.XXXXXX" beside the PDF file, "korvel-print-XXXXXX"
+// among the temporary files), but the previous PDF file stays as it was.
 //
 // Failures to open, continue or finish a job (a print queue that refuses it
 // among them) are thrown as EEmulatorError with a message for the user; the

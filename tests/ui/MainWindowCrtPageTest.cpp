@@ -1,8 +1,8 @@
 // The CRT page as CP/M and its user meet it: what the page's terminal is set to,
 // bytes above 126 as CP/M writes them to its console port, clicks and Ctrl+C, copying
-// text, and a view too short for the 24 rows. What is checked is what the window
-// has painted, read back from its backing store: a grab() would repaint everything
-// and hide a change that was never painted.
+// text, and a view too short for the 24 rows that keeps the cursor's row in sight.
+// What is checked is what the window has painted, read back from its backing store:
+// a grab() would repaint everything and hide a change that was never painted.
 #include <QClipboard>
 #include <QMouseEvent>
 #include <QScreen>
@@ -163,6 +163,12 @@ TEST(MainWindowCrtPage, ShowsCpmsBytesLeavesClicksToCpmCopiesRowsWithCrLfAndStay
   Page.Window.SetCrtFont->trigger();
   ASSERT_TRUE(Rig.WaitFor([&] { return Crt.GetWholeRows() < Rows; })) << Crt.GetWholeRows() << " rows";
   const int Shown = Crt.GetWholeRows();
+  // The view keeps the cursor's row in sight at once, before CP/M writes again:
+  // its last row is the cursor's empty row, the row above it the last line.
+  EXPECT_TRUE(Rig.WaitFor([&] { return Crt.GetOriginRow() == 24 - Shown + 1; })) << Crt.GetOriginRow();
+  EXPECT_TRUE(Page.WaitPainted(Shown, 2, 4, false)) << "the view's last row is the cursor's empty row";
+  EXPECT_TRUE(Page.WaitPainted(Shown - 1, 1, 4)) << "the last line written is above it";
+  korvel_test::SaveScreenshot(Page.Painted(), "MainWindowCrtPage-larger-font-cursor-row");
   for (int Step = 0; Step < 40; ++Step) Crt.verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
   const QPoint Middle = Crt.viewport()->rect().center();
   QWheelEvent Wheel(Middle, Crt.viewport()->mapToGlobal(Middle), QPoint(), QPoint(0, 120 * 20), Qt::NoButton,

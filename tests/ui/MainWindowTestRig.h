@@ -46,6 +46,9 @@ class TScriptedDialogs final : public IMainDialogs {
   // Answers of the next dialogs, in order; a dialog without one is cancelled.
   std::deque<std::optional<std::string>> FileAnswers;
   std::deque<std::optional<QFont>> FontAnswers;
+  // True: the font dialogs are the program's own, opened like the window's own
+  // dialogs below and worked through DialogAnswers; FontAnswers is not used.
+  bool UseFontDialogs = false;
   std::deque<std::optional<std::string>> TextAnswers;
   // The window's own dialogs: each is opened (not run), handed to the next of
   // these to be worked through its controls, and cancelled when the answer
@@ -63,7 +66,10 @@ class TScriptedDialogs final : public IMainDialogs {
 
   std::optional<std::string> OpenFileName(QWidget*, const TMainFileRequest& Request) override { return File(Request); }
   std::optional<std::string> SaveFileName(QWidget*, const TMainFileRequest& Request) override { return File(Request); }
-  std::optional<QFont> ChooseFont(QWidget*, const QFont&) override { return Next(FontAnswers); }
+  std::optional<QFont> ChooseFont(QWidget* Parent, const QFont& Initial) override {
+    if (UseFontDialogs) return RunFontDialog(*this, Parent, Initial, false);
+    return Next(FontAnswers);
+  }
   std::optional<std::string> InputText(QWidget*, const std::string& Title, const std::string& Prompt,
                                        const std::string& Initial) override {
     TextPrompts.push_back(Title + "|" + Prompt + "|" + Initial);
@@ -72,8 +78,9 @@ class TScriptedDialogs final : public IMainDialogs {
   void ShowMessage(QWidget*, TMachineMessageKind Kind, const std::string& Text) override {
     Messages.emplace_back(Kind, Text);
   }
-  std::optional<QFont> ChooseFixedPitchFont(QWidget*, const QFont&) override {
+  std::optional<QFont> ChooseFixedPitchFont(QWidget* Parent, const QFont& Initial) override {
     ++FixedPitchFontRequests;
+    if (UseFontDialogs) return RunFontDialog(*this, Parent, Initial, true);
     return Next(FontAnswers);
   }
   bool ExecDialog(QWidget*, QDialog& Dialog) override {

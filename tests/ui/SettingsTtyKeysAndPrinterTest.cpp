@@ -2,8 +2,10 @@
 // "Map TTY Keys" reach the TTY key queue as their strings, in order and as far
 // as the queue has room, and come back with the next start; CP/M prints through
 // the enabled printer into the PDF file chosen on the Printer page, and into a
-// host print queue of a CUPS scheduler the test runs.
+// host print queue of a CUPS scheduler the test runs. A job in progress is
+// readable by its owner only; the finished PDF file is like any new file.
 #include <stdio.h>
+#include <sys/stat.h>
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -14,8 +16,10 @@
 #include <QPrintDialog>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QDir>
 #include <array>
 #include <fstream>
+#include <set>
 
 #include "CupsScheduler.h"
 #include "MainWindowTestRig.h"
@@ -62,6 +66,34 @@ int Count(const std::string& Text, const std::string& Part) {
   for (size_t At = Text.find(Part); At != std::string::npos; At = Text.find(Part, At + 1)) ++Found;
   return Found;
 }
+
+// The permission bits of File (0644), 0 when it is not there.
+unsigned ModeOf(const std::filesystem::path& File) {
+  struct stat Info {};
+  if (::stat(File.c_str(), &Info) != 0) return 0;
+  return Info.st_mode & 07777;
+}
+
+// The files of Folder whose names start with Prefix.
+std::set<std::filesystem::path> FilesStartingWith(const std::filesystem::path& Folder, const std::string& Prefix) {
+  std::set<std::filesystem::path> Found;
+  std::error_code Error;
+  for (const auto& Entry : std::filesystem::directory_iterator(Folder, Error))
+    if (Entry.path().filename().string().rfind(Prefix, 0) == 0) Found.insert(Entry.path());
+  return Found;
+}
+
+// The process's umask set to Mask for a scope: what new files of the user get.
+class TUmask {
+ public:
+  explicit TUmask(mode_t Mask) : FOld(::umask(Mask)) {}
+  ~TUmask() { ::umask(FOld); }
+  TUmask(const TUmask&) = delete;
+  TUmask& operator=(const TUmask&) = delete;
+
+ private:
+  mode_t FOld;
+};
 
 // LST on the printer from the cold boot on, and CP/M booted on the CRT page.
 void BootWithListOnThePrinter(TMainWindowRig& Rig) {
@@ -139,6 +171,8 @@ TEST(SettingsTtyKeysAndPrinterTest, MappedTtyKeysAreQueuedInOrderAndComeBackAfte
 TEST(SettingsTtyKeysAndPrinterTest, CpmPrintsThroughTheEnabledPrinterIntoThePdfFileChosen) {
   KORVEL_REQUIRE_FIXTURE("cpm22/cpm22.hex");
   KORVEL_REQUIRE_FIXTURE("cpm22/programs/PIP.COM");
+  // A user whose new files the group may read, but nobody else.
+  const TUmask UserMask(027);
   TMainWindowRig Rig;
   TMainOrvanta& Window = *Rig.Window;
   const auto Pip = korvel_test::ReadFile(korvel_test::Fixture("cpm22/programs/PIP.COM"));
@@ -190,22 +224,31 @@ TEST(SettingsTtyKeysAndPrinterTest, CpmPrintsThroughTheEnabledPrinterIntoThePdfF
   EXPECT_TRUE(Window.PrinterAbortAct->isEnabled());
   EXPECT_FALSE(Window.PrinterEnableAct->isEnabled()) << "a job is printing";
   EXPECT_FALSE(std::filesystem::exists(Pdf)) << "the page is out once the job is ejected";
+  // The job in progress, beside the PDF file, is readable by its owner only.
+  const std::set<std::filesystem::path> JobFiles = FilesStartingWith(Rig.Public(), "listing.pdf.");
+  ASSERT_EQ(JobFiles.size(), 1u);
+  EXPECT_EQ(ModeOf(*JobFiles.begin()), 0600u) << JobFiles.begin()->string();
 
-  // "Eject" ends the job: the PDF file holds the text.
+  // "Eject" ends the job: the PDF file holds the text, and has the permissions
+  // of any new file of the user.
   Window.PrinterEjectAct->trigger();
   EXPECT_FALSE(Window.PrinterEjectAct->isEnabled());
   ASSERT_TRUE(std::filesystem::exists(Pdf));
+  EXPECT_EQ(ModeOf(Pdf), 0640u);
+  EXPECT_TRUE(FilesStartingWith(Rig.Public(), "listing.pdf.").empty());
   const std::string Printed = PdfText(Pdf);
   EXPECT_NE(Printed.find("Printed from CP/M"), std::string::npos) << Printed;
   EXPECT_NE(Printed.find("through the window"), std::string::npos) << Printed;
   EXPECT_EQ(Window.TtyPrinter()->LastJobPageCount(), 1);
 
-  // A second job aborted leaves the file of the first as it was.
+  // A second job aborted leaves the file of the first as it was, and nothing beside it.
   const auto First = korvel_test::ReadFile(Pdf);
   RunCommand(Rig, "PIP LST:=HELLO.TXT");
   ASSERT_TRUE(Window.PrinterAbortAct->isEnabled());
   Window.PrinterAbortAct->trigger();
   EXPECT_EQ(korvel_test::ReadFile(Pdf), First);
+  EXPECT_EQ(ModeOf(Pdf), 0640u);
+  EXPECT_TRUE(FilesStartingWith(Rig.Public(), "listing.pdf.").empty());
 
   // With ^Z ejecting again, a record of nothing but ^Z copied byte for byte:
   // bytes that print nothing open no job, and the printout stays as it was.
@@ -270,11 +313,21 @@ TEST(SettingsTtyKeysAndPrinterTest, CpmPrintsIntoAHostPrintQueueOnlyWhatIsEjecte
   ASSERT_NE(Window.TtyPrinter(), nullptr);
   BootWithListOnThePrinter(Rig);
 
-  // Nothing reaches the queue while the job runs; "Eject" hands it over whole.
+  // Nothing reaches the queue while the job runs, and the job's file among the
+  // host's temporary files is readable by its owner only; "Eject" hands it over
+  // whole and removes the file.
+  const std::filesystem::path Temporary = QDir::tempPath().toStdString();
+  const std::set<std::filesystem::path> Before = FilesStartingWith(Temporary, "korvel-print-");
   RunCommand(Rig, "PIP LST:=HELLO.TXT");
   ASSERT_TRUE(Window.PrinterEjectAct->isEnabled());
   EXPECT_TRUE(Cups.Jobs(Queue).empty());
+  std::vector<std::filesystem::path> JobFiles;
+  for (const std::filesystem::path& File : FilesStartingWith(Temporary, "korvel-print-"))
+    if (Before.count(File) == 0) JobFiles.push_back(File);
+  ASSERT_FALSE(JobFiles.empty()) << "no job file in " << Temporary;
+  for (const std::filesystem::path& File : JobFiles) EXPECT_EQ(ModeOf(File), 0600u) << File;
   Window.PrinterEjectAct->trigger();
+  for (const std::filesystem::path& File : JobFiles) EXPECT_FALSE(std::filesystem::exists(File)) << File;
   std::vector<korvel_test::TCupsScheduler::TJob> Jobs = Cups.Jobs(Queue);
   ASSERT_EQ(Jobs.size(), 1u) << Cups.Log();
   EXPECT_EQ(Jobs[0].Name, Window.ProgramName());
