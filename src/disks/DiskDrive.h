@@ -49,8 +49,8 @@ class TDiskDrive {
   // disk is not a CP/M disk image!" with the reason; any other failure code 1
   // "Selected disk is bad!" with the host's reason (missing, permission, not a
   // file, too long, not a pack).
-  TDiskDrive(const std::filesystem::path& fileName, int diskIndex = -1,
-             TDiskAccess access = TDiskAccess::ReadWriteIfAllowed);
+  TDiskDrive(const std::filesystem::path& FileName, int DiskIndex = -1,
+             TDiskAccess Access = TDiskAccess::ReadWriteIfAllowed);
   ~TDiskDrive();
   TDiskDrive(const TDiskDrive&) = delete;
   TDiskDrive& operator=(const TDiskDrive&) = delete;
@@ -61,41 +61,41 @@ class TDiskDrive {
   std::uint16_t SectorsPerTrack() const { return SECTORS_PER_TRACK; }
   std::uint16_t TrackCount() const { return TRACK_COUNT; }
 
-  const std::filesystem::path& FileName() const { return fileName_; }
-  int DiskIndex() const { return diskIndex_; }
+  const std::filesystem::path& FileName() const { return FFileName; }
+  int DiskIndex() const { return FDiskIndex; }
   // Whether writes are refused (see TDiskAccess).
-  bool IsReadOnly() const { return readOnly_; }
+  bool IsReadOnly() const { return FReadOnly; }
   // Raises EDiskError code 8 when the disk is read-only.
   void CheckWritable() const;
 
   // Raises EDiskError code 2 when Sector >= 32 (tested first) or Track >= 256.
   void CheckTrackSector() const;
   // One 128-byte sector at Track/Sector; code 4 or 8 when the disk fails.
-  void ReadSector(void* buffer);
-  void WriteSector(const void* buffer);
+  void ReadSector(void* Buffer);
+  void WriteSector(const void* Buffer);
   // The 2 KiB block (16 sectors, 0-15 or 16-31) of Track that holds Sector.
-  void ReadBlock(void* buffer);
-  void WriteBlock(const void* buffer);
+  void ReadBlock(void* Buffer);
+  void WriteBlock(const void* Buffer);
   // The same, addressed directly (for a server working on raw blocks).
-  void ReadBlock(std::uint16_t track, std::uint16_t sector, void* buffer);
-  void WriteBlock(std::uint16_t track, std::uint16_t sector, const void* buffer);
+  void ReadBlock(std::uint16_t TrackIndex, std::uint16_t SectorIndex, void* Buffer);
+  void WriteBlock(std::uint16_t TrackIndex, std::uint16_t SectorIndex, const void* Buffer);
 
   // Forgets the cached records, so the next read sees what other writers of
   // the same file (another drive, a remote client) have put there.
-  void DiscardCache() { cache_->Invalidate(); }
+  void DiscardCache() { FCache->Invalidate(); }
 
-  // Replaces fileName by a freshly formatted image (1 MiB of E5h). The old file
+  // Replaces FileName by a freshly formatted image (1 MiB of E5h). The old file
   // stays as it was when the new one cannot be written completely.
-  static void FormatDriveFile(const std::filesystem::path& fileName);
+  static void FormatDriveFile(const std::filesystem::path& FileName);
 
  private:
-  int RecordIndex(int sector) const { return Track * SECTORS_PER_TRACK + sector; }
-  void ReadRecord(int record, std::uint8_t* buffer);
-  void WriteRecord(int record, const std::uint8_t* buffer);
+  int RecordIndex(int SectorIndex) const { return Track * SECTORS_PER_TRACK + SectorIndex; }
+  void ReadRecord(int Record, std::uint8_t* Buffer);
+  void WriteRecord(int Record, const std::uint8_t* Buffer);
 
-  std::filesystem::path fileName_;
-  int diskIndex_;
-  bool readOnly_ = false;
-  std::unique_ptr<TStream> stream_;
-  std::unique_ptr<TStreamCache> cache_;
+  std::filesystem::path FFileName;
+  int FDiskIndex;
+  bool FReadOnly = false;
+  std::unique_ptr<TStream> FStream;
+  std::unique_ptr<TStreamCache> FCache;
 };
