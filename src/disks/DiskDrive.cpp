@@ -10,11 +10,28 @@
 
 namespace {
 
+// The directory follows the reserved tracks.
+constexpr int DirectoryRecord = TDiskDrive::ReservedTracks() * TDiskDrive::SECTORS_PER_TRACK;
+constexpr std::int64_t DirectoryStart = static_cast<std::int64_t>(DirectoryRecord) * TDiskDrive::SECTOR_SIZE;
+
+// Whether the first Size bytes of File are BootTracks, formatted after them.
+bool HoldsBootTracksAlone(TFileStream& File, std::int64_t Size, std::span<const std::uint8_t> BootTracks) {
+  if (BootTracks.empty() || Size < static_cast<std::int64_t>(BootTracks.size())) return false;
+  std::vector<std::uint8_t> Bytes(static_cast<size_t>(Size));
+  if (File.Seek(0, TSeekOrigin::Beginning) != 0 || File.Read(Bytes.data(), Size) != Size)
+    throw EStreamError("\"" + File.FileName().string() + "\" could not be read.");
+  return std::equal(BootTracks.begin(), BootTracks.end(), Bytes.begin()) &&
+         std::all_of(Bytes.begin() + static_cast<std::ptrdiff_t>(BootTracks.size()), Bytes.end(),
+                     [](std::uint8_t Byte) { return Byte == TDiskImageStream::FORMATTED_BYTE; });
+}
+
 // A file shorter than a disk is a disk that tools wrote only in part (mkfs.cpm
 // writes the boot tracks and the directory, a blank disk may be empty). Any
 // other short file is refused before anything is written to it: a mount into
-// drive A or an import would overwrite it.
-void CheckShortImage(TFileStream& File, std::int64_t Size) {
+// drive A or an import would overwrite it. A file that ends at or before the
+// directory holds nothing that shows it is a disk, unless it is the boot
+// tracks the caller is about to write.
+void CheckShortImage(TFileStream& File, std::int64_t Size, std::span<const std::uint8_t> BootTracks) {
   const auto Refuse = [&](const std::string& Reason) {
     throw EDiskError("Selected disk is not a CP/M disk image!", DISK_ERROR_NO_DISK,
                      "\"" + File.FileName().string() + "\" " + Reason);
@@ -22,25 +39,29 @@ void CheckShortImage(TFileStream& File, std::int64_t Size) {
   if (Size % TDiskDrive::SECTOR_SIZE != 0)
     Refuse("is " + std::to_string(Size) + " bytes long, not a whole number of " +
            std::to_string(TDiskDrive::SECTOR_SIZE) + "-byte records.");
-  const std::int64_t Directory =
-      static_cast<std::int64_t>(TDiskDrive::ReservedTracks()) * TDiskDrive::SECTORS_PER_TRACK * TDiskDrive::SECTOR_SIZE;
+  if (Size == 0) return;
+  if (Size <= DirectoryStart) {
+    if (HoldsBootTracksAlone(File, Size, BootTracks)) return;
+    Refuse("is " + std::to_string(Size) + " bytes long and ends before the CP/M directory, which starts at byte " +
+           std::to_string(DirectoryStart) + " after the reserved tracks.");
+  }
   const std::int64_t Held =
-      std::min<std::int64_t>(Size, Directory + TDiskDrive::DirEntryCount() * TCpmDirEntry::SIZE) - Directory;
-  if (Held <= 0) return;
+      std::min<std::int64_t>(Size - DirectoryStart, TDiskDrive::DirEntryCount() * TCpmDirEntry::SIZE);
   std::vector<std::uint8_t> Bytes(static_cast<size_t>(Held));
-  if (File.Seek(Directory, TSeekOrigin::Beginning) != Directory || File.Read(Bytes.data(), Held) != Held)
+  if (File.Seek(DirectoryStart, TSeekOrigin::Beginning) != DirectoryStart || File.Read(Bytes.data(), Held) != Held)
     throw EStreamError("\"" + File.FileName().string() + "\" could not be read.");
   for (std::int64_t At = 0; At < Held; At += TCpmDirEntry::SIZE) {
     TCpmDirEntry Entry;
     std::copy_n(Bytes.begin() + At, TCpmDirEntry::SIZE, Entry.Bytes.begin());
     if (!Entry.IsWellFormed())
-      Refuse("holds no CP/M directory entry at byte " + std::to_string(Directory + At) + ".");
+      Refuse("holds no CP/M directory entry at byte " + std::to_string(DirectoryStart + At) + ".");
   }
 }
 
 }  // namespace
 
-TDiskDrive::TDiskDrive(const std::filesystem::path& FileName, int DiskIndex, TDiskAccess Access)
+TDiskDrive::TDiskDrive(const std::filesystem::path& FileName, int DiskIndex, TDiskAccess Access,
+                       std::span<const std::uint8_t> BootTracks)
     : FFileName(FileName), FDiskIndex(DiskIndex) {
   const TFileStream::TMode Mode = Access == TDiskAccess::ReadOnly ? TFileStream::TMode::OpenRead
                                                                   : TFileStream::TMode::OpenReadWriteIfAllowed;
@@ -51,9 +72,12 @@ TDiskDrive::TDiskDrive(const std::filesystem::path& FileName, int DiskIndex, TDi
       if (Size > DISK_SIZE)
         throw EStreamError("\"" + FileName.string() + "\" is " + std::to_string(Size) +
                            " bytes long, more than the " + std::to_string(DISK_SIZE) + " bytes of a disk.");
-      if (Size < DISK_SIZE) CheckShortImage(*File, Size);
+      if (Size < DISK_SIZE) CheckShortImage(*File, Size, BootTracks);
       FReadOnly = File->IsReadOnly();
-      FStream = std::make_unique<TDiskImageStream>(std::move(File), DISK_SIZE, BlockSize());
+      FDirectoryMissing = !FReadOnly && Size <= DirectoryStart;
+      auto Image = std::make_unique<TDiskImageStream>(std::move(File), DISK_SIZE, BlockSize());
+      FImage = Image.get();
+      FStream = std::move(Image);
     } else {
       auto Pack = std::make_unique<TDiskPack>(FileName, Mode);
       Pack->SelectDisk(DiskIndex);
@@ -92,8 +116,27 @@ void TDiskDrive::ReadRecord(int Record, std::uint8_t* Buffer) {
 
 void TDiskDrive::WriteRecord(int Record, const std::uint8_t* Buffer) {
   CheckWritable();
+  if (FDirectoryMissing && Record < DirectoryRecord) WriteEmptyDirectory();
   if (FCache->WriteRecord(Record, Buffer) != TStreamCache::WRITE_OK)
     throw EDiskError("Write to disk failed!", DISK_ERROR_WRITE);
+}
+
+// Boot tracks alone, in a file that ends before the directory, would leave
+// nothing that shows the file is a disk, and it would be refused when opened
+// again. So the empty directory (formatted records, no entries) is written
+// before them, and the file holds the boot tracks and the directory as
+// mkfs.cpm writes a disk: cpmtools reads it too.
+void TDiskDrive::WriteEmptyDirectory() {
+  // Another drive on the same file (a remote client's) may have grown it.
+  if (FImage->FileSize() <= DirectoryStart) {
+    std::uint8_t Formatted[SECTOR_SIZE];
+    std::memset(Formatted, TDiskImageStream::FORMATTED_BYTE, sizeof Formatted);
+    const int Records = DirEntryCount() * TCpmDirEntry::SIZE / SECTOR_SIZE;
+    for (int Record = DirectoryRecord; Record < DirectoryRecord + Records; ++Record)
+      if (FCache->WriteRecord(Record, Formatted) != TStreamCache::WRITE_OK)
+        throw EDiskError("Write to disk failed!", DISK_ERROR_WRITE);
+  }
+  FDirectoryMissing = false;
 }
 
 void TDiskDrive::ReadSector(void* Buffer) {

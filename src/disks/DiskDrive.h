@@ -4,23 +4,32 @@
 // tracks) for remote disk access.
 //
 // An image file shorter than a disk reads as formatted where it has no data and
-// grows when written. It is taken as a disk only when it can be one: whole
-// 128-byte records, and whatever part of the directory it holds reads as CP/M
-// directory entries; any other short file (a text, a program) is refused and
-// left as it is. One longer than a disk, and anything that is no regular file,
-// is refused too. A file that may not be written (mode 0444, a read-only
-// medium, another user's file) is opened read-only: reads work, and every write
-// is refused with code 8 and a message that says so.
+// grows when written. It is taken as a disk only when it can be one: an empty
+// file (a blank disk), or whole 128-byte records that reach past the two
+// reserved tracks into the directory, whatever part of the directory they hold
+// reading as CP/M directory entries. Any other short file (a text, a program,
+// random bytes, anything that ends at or before the directory and so holds
+// nothing of one) is refused and left as it is. A drive that writes the
+// reserved tracks of a file that ends there writes the empty directory
+// (formatted) first, so a disk this program gives boot tracks holds them and
+// its directory, as the disks of mkfs.cpm do, and opens again. One longer than
+// a disk, and anything that is no regular file, is refused too. A file that
+// may not be written (mode 0444, a read-only medium, another user's file) is
+// opened read-only: reads work, and every write is refused with code 8 and a
+// message that says so.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "DiskError.h"
 #include "DiskStream.h"
 #include "StreamCache.h"
+
+class TDiskImageStream;
 
 enum class TDiskAccess {
   ReadWriteIfAllowed,  // read-only only where the file refuses writing
@@ -44,13 +53,19 @@ class TDiskDrive {
   // Tracks before the directory: the boot image.
   static constexpr int ReservedTracks() { return 2; }
 
-  // Opens fileName as an image file (diskIndex < 0) or disk diskIndex of a disk
+  // Opens FileName as an image file (DiskIndex < 0) or disk DiskIndex of a disk
   // pack. A short file that cannot be a disk raises EDiskError code 1 "Selected
   // disk is not a CP/M disk image!" with the reason; any other failure code 1
   // "Selected disk is bad!" with the host's reason (missing, permission, not a
   // file, too long, not a pack).
+  //
+  // BootTracks are the bytes the caller is about to write from the start of
+  // the disk (drive A's boot image). A file that ends at or before the
+  // directory and holds exactly these, formatted after them, is what earlier
+  // versions of this program left of an empty file put into drive A: it is
+  // taken, and gains its empty directory as the boot tracks are written.
   TDiskDrive(const std::filesystem::path& FileName, int DiskIndex = -1,
-             TDiskAccess Access = TDiskAccess::ReadWriteIfAllowed);
+             TDiskAccess Access = TDiskAccess::ReadWriteIfAllowed, std::span<const std::uint8_t> BootTracks = {});
   ~TDiskDrive();
   TDiskDrive(const TDiskDrive&) = delete;
   TDiskDrive& operator=(const TDiskDrive&) = delete;
@@ -92,10 +107,15 @@ class TDiskDrive {
   int RecordIndex(int SectorIndex) const { return Track * SECTORS_PER_TRACK + SectorIndex; }
   void ReadRecord(int Record, std::uint8_t* Buffer);
   void WriteRecord(int Record, const std::uint8_t* Buffer);
+  void WriteEmptyDirectory();
 
   std::filesystem::path FFileName;
   int FDiskIndex;
   bool FReadOnly = false;
+  // An image file that ended at or before the directory when it was opened:
+  // the first write to its reserved tracks writes the empty directory first.
+  bool FDirectoryMissing = false;
   std::unique_ptr<TStream> FStream;
+  TDiskImageStream* FImage = nullptr;  // FStream when it is an image file
   std::unique_ptr<TStreamCache> FCache;
 };
