@@ -10,72 +10,96 @@
 
 namespace {
 
+// The directory follows the reserved tracks.
+constexpr int DirectoryRecord = TDiskDrive::ReservedTracks() * TDiskDrive::SECTORS_PER_TRACK;
+constexpr std::int64_t DirectoryStart = static_cast<std::int64_t>(DirectoryRecord) * TDiskDrive::SECTOR_SIZE;
+
+// Whether the first Size bytes of File are BootTracks, formatted after them.
+bool HoldsBootTracksAlone(TFileStream& File, std::int64_t Size, std::span<const std::uint8_t> BootTracks) {
+  if (BootTracks.empty() || Size < static_cast<std::int64_t>(BootTracks.size())) return false;
+  std::vector<std::uint8_t> Bytes(static_cast<size_t>(Size));
+  if (File.Seek(0, TSeekOrigin::Beginning) != 0 || File.Read(Bytes.data(), Size) != Size)
+    throw EStreamError("\"" + File.FileName().string() + "\" could not be read.");
+  return std::equal(BootTracks.begin(), BootTracks.end(), Bytes.begin()) &&
+         std::all_of(Bytes.begin() + static_cast<std::ptrdiff_t>(BootTracks.size()), Bytes.end(),
+                     [](std::uint8_t Byte) { return Byte == TDiskImageStream::FORMATTED_BYTE; });
+}
+
 // A file shorter than a disk is a disk that tools wrote only in part (mkfs.cpm
 // writes the boot tracks and the directory, a blank disk may be empty). Any
 // other short file is refused before anything is written to it: a mount into
-// drive A or an import would overwrite it.
-void CheckShortImage(TFileStream& file, std::int64_t size) {
-  const auto refuse = [&](const std::string& reason) {
+// drive A or an import would overwrite it. A file that ends at or before the
+// directory holds nothing that shows it is a disk, unless it is the boot
+// tracks the caller is about to write.
+void CheckShortImage(TFileStream& File, std::int64_t Size, std::span<const std::uint8_t> BootTracks) {
+  const auto Refuse = [&](const std::string& Reason) {
     throw EDiskError("Selected disk is not a CP/M disk image!", DISK_ERROR_NO_DISK,
-                     "\"" + file.FileName().string() + "\" " + reason);
+                     "\"" + File.FileName().string() + "\" " + Reason);
   };
-  if (size % TDiskDrive::SECTOR_SIZE != 0)
-    refuse("is " + std::to_string(size) + " bytes long, not a whole number of " +
+  if (Size % TDiskDrive::SECTOR_SIZE != 0)
+    Refuse("is " + std::to_string(Size) + " bytes long, not a whole number of " +
            std::to_string(TDiskDrive::SECTOR_SIZE) + "-byte records.");
-  const std::int64_t directory =
-      static_cast<std::int64_t>(TDiskDrive::ReservedTracks()) * TDiskDrive::SECTORS_PER_TRACK * TDiskDrive::SECTOR_SIZE;
-  const std::int64_t held =
-      std::min<std::int64_t>(size, directory + TDiskDrive::DirEntryCount() * TCpmDirEntry::SIZE) - directory;
-  if (held <= 0) return;
-  std::vector<std::uint8_t> bytes(static_cast<size_t>(held));
-  if (file.Seek(directory, TSeekOrigin::Beginning) != directory || file.Read(bytes.data(), held) != held)
-    throw EStreamError("\"" + file.FileName().string() + "\" could not be read.");
-  for (std::int64_t at = 0; at < held; at += TCpmDirEntry::SIZE) {
-    TCpmDirEntry entry;
-    std::copy_n(bytes.begin() + at, TCpmDirEntry::SIZE, entry.Bytes.begin());
-    if (!entry.IsWellFormed())
-      refuse("holds no CP/M directory entry at byte " + std::to_string(directory + at) + ".");
+  if (Size == 0) return;
+  if (Size <= DirectoryStart) {
+    if (HoldsBootTracksAlone(File, Size, BootTracks)) return;
+    Refuse("is " + std::to_string(Size) + " bytes long and ends before the CP/M directory, which starts at byte " +
+           std::to_string(DirectoryStart) + " after the reserved tracks.");
+  }
+  const std::int64_t Held =
+      std::min<std::int64_t>(Size - DirectoryStart, TDiskDrive::DirEntryCount() * TCpmDirEntry::SIZE);
+  std::vector<std::uint8_t> Bytes(static_cast<size_t>(Held));
+  if (File.Seek(DirectoryStart, TSeekOrigin::Beginning) != DirectoryStart || File.Read(Bytes.data(), Held) != Held)
+    throw EStreamError("\"" + File.FileName().string() + "\" could not be read.");
+  for (std::int64_t At = 0; At < Held; At += TCpmDirEntry::SIZE) {
+    TCpmDirEntry Entry;
+    std::copy_n(Bytes.begin() + At, TCpmDirEntry::SIZE, Entry.Bytes.begin());
+    if (!Entry.IsWellFormed())
+      Refuse("holds no CP/M directory entry at byte " + std::to_string(DirectoryStart + At) + ".");
   }
 }
 
 }  // namespace
 
-TDiskDrive::TDiskDrive(const std::filesystem::path& fileName, int diskIndex, TDiskAccess access)
-    : fileName_(fileName), diskIndex_(diskIndex) {
-  const TFileStream::TMode mode = access == TDiskAccess::ReadOnly ? TFileStream::TMode::OpenRead
+TDiskDrive::TDiskDrive(const std::filesystem::path& FileName, int DiskIndex, TDiskAccess Access,
+                       std::span<const std::uint8_t> BootTracks)
+    : FFileName(FileName), FDiskIndex(DiskIndex) {
+  const TFileStream::TMode Mode = Access == TDiskAccess::ReadOnly ? TFileStream::TMode::OpenRead
                                                                   : TFileStream::TMode::OpenReadWriteIfAllowed;
   try {
-    if (diskIndex < 0) {
-      auto file = std::make_unique<TFileStream>(fileName, mode);
-      const std::int64_t size = file->GetSize();
-      if (size > DISK_SIZE)
-        throw EStreamError("\"" + fileName.string() + "\" is " + std::to_string(size) +
+    if (DiskIndex < 0) {
+      auto File = std::make_unique<TFileStream>(FileName, Mode);
+      const std::int64_t Size = File->GetSize();
+      if (Size > DISK_SIZE)
+        throw EStreamError("\"" + FileName.string() + "\" is " + std::to_string(Size) +
                            " bytes long, more than the " + std::to_string(DISK_SIZE) + " bytes of a disk.");
-      if (size < DISK_SIZE) CheckShortImage(*file, size);
-      readOnly_ = file->IsReadOnly();
-      stream_ = std::make_unique<TDiskImageStream>(std::move(file), DISK_SIZE, BlockSize());
+      if (Size < DISK_SIZE) CheckShortImage(*File, Size, BootTracks);
+      FReadOnly = File->IsReadOnly();
+      FDirectoryMissing = !FReadOnly && Size <= DirectoryStart;
+      auto Image = std::make_unique<TDiskImageStream>(std::move(File), DISK_SIZE, BlockSize());
+      FImage = Image.get();
+      FStream = std::move(Image);
     } else {
-      auto pack = std::make_unique<TDiskPack>(fileName, mode);
-      pack->SelectDisk(diskIndex);
-      readOnly_ = pack->IsReadOnly();
-      stream_ = std::move(pack);
+      auto Pack = std::make_unique<TDiskPack>(FileName, Mode);
+      Pack->SelectDisk(DiskIndex);
+      FReadOnly = Pack->IsReadOnly();
+      FStream = std::move(Pack);
     }
-    const std::int64_t records = std::min<std::int64_t>(stream_->GetSize() / SECTOR_SIZE, RECORD_COUNT);
-    cache_ = std::make_unique<TStreamCache>(*stream_, 0, static_cast<std::int32_t>(records), SECTOR_SIZE, CACHE_RECORDS);
+    const std::int64_t Records = std::min<std::int64_t>(FStream->GetSize() / SECTOR_SIZE, RECORD_COUNT);
+    FCache = std::make_unique<TStreamCache>(*FStream, 0, static_cast<std::int32_t>(Records), SECTOR_SIZE, CACHE_RECORDS);
   } catch (const EDiskError&) {
     throw;
-  } catch (const std::exception& error) {
-    throw EDiskError("Selected disk is bad!", DISK_ERROR_NO_DISK, error.what());
+  } catch (const std::exception& Error) {
+    throw EDiskError("Selected disk is bad!", DISK_ERROR_NO_DISK, Error.what());
   }
 }
 
 void TDiskDrive::CheckWritable() const {
-  if (readOnly_) throw EDiskError("Write to disk failed, the disk image is read-only!", DISK_ERROR_WRITE);
+  if (FReadOnly) throw EDiskError("Write to disk failed, the disk image is read-only!", DISK_ERROR_WRITE);
 }
 
 TDiskDrive::~TDiskDrive() {
-  cache_.reset();
-  stream_.reset();
+  FCache.reset();
+  FStream.reset();
 }
 
 void TDiskDrive::CheckTrackSector() const {
@@ -84,62 +108,81 @@ void TDiskDrive::CheckTrackSector() const {
   if (Track >= TRACK_COUNT) throw EDiskError("Invalid disk track (" + std::to_string(Track) + ")!", DISK_ERROR_BAD_ADDRESS);
 }
 
-void TDiskDrive::ReadRecord(int record, std::uint8_t* buffer) {
-  const std::uint8_t* data = cache_->ReadRecord(record);
-  if (!data) throw EDiskError("Read from disk failed!", DISK_ERROR_READ);
-  std::memcpy(buffer, data, SECTOR_SIZE);
+void TDiskDrive::ReadRecord(int Record, std::uint8_t* Buffer) {
+  const std::uint8_t* Data = FCache->ReadRecord(Record);
+  if (!Data) throw EDiskError("Read from disk failed!", DISK_ERROR_READ);
+  std::memcpy(Buffer, Data, SECTOR_SIZE);
 }
 
-void TDiskDrive::WriteRecord(int record, const std::uint8_t* buffer) {
+void TDiskDrive::WriteRecord(int Record, const std::uint8_t* Buffer) {
   CheckWritable();
-  if (cache_->WriteRecord(record, buffer) != TStreamCache::WRITE_OK)
+  if (FDirectoryMissing && Record < DirectoryRecord) WriteEmptyDirectory();
+  if (FCache->WriteRecord(Record, Buffer) != TStreamCache::WRITE_OK)
     throw EDiskError("Write to disk failed!", DISK_ERROR_WRITE);
 }
 
-void TDiskDrive::ReadSector(void* buffer) {
+// Boot tracks alone, in a file that ends before the directory, would leave
+// nothing that shows the file is a disk, and it would be refused when opened
+// again. So the empty directory (formatted records, no entries) is written
+// before them, and the file holds the boot tracks and the directory as
+// mkfs.cpm writes a disk: cpmtools reads it too.
+void TDiskDrive::WriteEmptyDirectory() {
+  // Another drive on the same file (a remote client's) may have grown it.
+  if (FImage->FileSize() <= DirectoryStart) {
+    std::uint8_t Formatted[SECTOR_SIZE];
+    std::memset(Formatted, TDiskImageStream::FORMATTED_BYTE, sizeof Formatted);
+    const int Records = DirEntryCount() * TCpmDirEntry::SIZE / SECTOR_SIZE;
+    for (int Record = DirectoryRecord; Record < DirectoryRecord + Records; ++Record)
+      if (FCache->WriteRecord(Record, Formatted) != TStreamCache::WRITE_OK)
+        throw EDiskError("Write to disk failed!", DISK_ERROR_WRITE);
+  }
+  FDirectoryMissing = false;
+}
+
+void TDiskDrive::ReadSector(void* Buffer) {
   CheckTrackSector();
-  ReadRecord(RecordIndex(Sector), static_cast<std::uint8_t*>(buffer));
+  ReadRecord(RecordIndex(Sector), static_cast<std::uint8_t*>(Buffer));
 }
 
-void TDiskDrive::WriteSector(const void* buffer) {
+void TDiskDrive::WriteSector(const void* Buffer) {
   CheckTrackSector();
-  WriteRecord(RecordIndex(Sector), static_cast<const std::uint8_t*>(buffer));
+  WriteRecord(RecordIndex(Sector), static_cast<const std::uint8_t*>(Buffer));
 }
 
-void TDiskDrive::ReadBlock(void* buffer) {
+void TDiskDrive::ReadBlock(void* Buffer) {
   CheckTrackSector();
-  const int first = RecordIndex(Sector & 0xFFF0);
-  auto* bytes = static_cast<std::uint8_t*>(buffer);
-  for (int i = 0; i < SECTORS_PER_BLOCK; ++i) ReadRecord(first + i, bytes + i * SECTOR_SIZE);
+  const int First = RecordIndex(Sector & 0xFFF0);
+  auto* Bytes = static_cast<std::uint8_t*>(Buffer);
+  for (int I = 0; I < SECTORS_PER_BLOCK; ++I) ReadRecord(First + I, Bytes + I * SECTOR_SIZE);
 }
 
-void TDiskDrive::WriteBlock(const void* buffer) {
+void TDiskDrive::WriteBlock(const void* Buffer) {
   CheckTrackSector();
-  const int first = RecordIndex(Sector & 0xFFF0);
-  const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-  for (int i = 0; i < SECTORS_PER_BLOCK; ++i) WriteRecord(first + i, bytes + i * SECTOR_SIZE);
+  const int First = RecordIndex(Sector & 0xFFF0);
+  const auto* Bytes = static_cast<const std::uint8_t*>(Buffer);
+  for (int I = 0; I < SECTORS_PER_BLOCK; ++I) WriteRecord(First + I, Bytes + I * SECTOR_SIZE);
 }
 
-void TDiskDrive::ReadBlock(std::uint16_t track, std::uint16_t sector, void* buffer) {
-  Track = track;
-  Sector = sector;
-  ReadBlock(buffer);
+void TDiskDrive::ReadBlock(std::uint16_t TrackIndex, std::uint16_t SectorIndex, void* Buffer) {
+  Track = TrackIndex;
+  Sector = SectorIndex;
+  ReadBlock(Buffer);
 }
 
-void TDiskDrive::WriteBlock(std::uint16_t track, std::uint16_t sector, const void* buffer) {
-  Track = track;
-  Sector = sector;
-  WriteBlock(buffer);
+void TDiskDrive::WriteBlock(std::uint16_t TrackIndex, std::uint16_t SectorIndex, const void* Buffer) {
+  Track = TrackIndex;
+  Sector = SectorIndex;
+  WriteBlock(Buffer);
 }
 
-void TDiskDrive::FormatDriveFile(const std::filesystem::path& fileName) {
-  const char* failure = "Unable to format the virtual drive, the drive could not be written to!";
+void TDiskDrive::FormatDriveFile(const std::filesystem::path& FileName) {
+  const char* Failure = "Unable to format the virtual drive, the drive could not be written to!";
   try {
-    TReplacingFile target(fileName);
-    const std::vector<std::uint8_t> blank(static_cast<size_t>(DISK_SIZE), 0xE5);
-    if (target.Stream().Write(blank.data(), DISK_SIZE) != DISK_SIZE) throw EStreamError(failure);
-    target.Commit();
+    TReplacingFile Target(FileName);
+    const std::vector<std::uint8_t> Blank(static_cast<size_t>(DISK_SIZE), 0xE5);
+    if (Target.Stream().Write(Blank.data(), DISK_SIZE) != DISK_SIZE) throw EStreamError(Failure);
+    Target.Commit();
   } catch (const EStreamError&) {
-    throw EEmulatorError(failure);
+    throw EEmulatorError(Failure);
   }
 }

@@ -4,23 +4,32 @@
 // tracks) for remote disk access.
 //
 // An image file shorter than a disk reads as formatted where it has no data and
-// grows when written. It is taken as a disk only when it can be one: whole
-// 128-byte records, and whatever part of the directory it holds reads as CP/M
-// directory entries; any other short file (a text, a program) is refused and
-// left as it is. One longer than a disk, and anything that is no regular file,
-// is refused too. A file that may not be written (mode 0444, a read-only
-// medium, another user's file) is opened read-only: reads work, and every write
-// is refused with code 8 and a message that says so.
+// grows when written. It is taken as a disk only when it can be one: an empty
+// file (a blank disk), or whole 128-byte records that reach past the two
+// reserved tracks into the directory, whatever part of the directory they hold
+// reading as CP/M directory entries. Any other short file (a text, a program,
+// random bytes, anything that ends at or before the directory and so holds
+// nothing of one) is refused and left as it is. A drive that writes the
+// reserved tracks of a file that ends there writes the empty directory
+// (formatted) first, so a disk this program gives boot tracks holds them and
+// its directory, as the disks of mkfs.cpm do, and opens again. One longer than
+// a disk, and anything that is no regular file, is refused too. A file that
+// may not be written (mode 0444, a read-only medium, another user's file) is
+// opened read-only: reads work, and every write is refused with code 8 and a
+// message that says so.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "DiskError.h"
 #include "DiskStream.h"
 #include "StreamCache.h"
+
+class TDiskImageStream;
 
 enum class TDiskAccess {
   ReadWriteIfAllowed,  // read-only only where the file refuses writing
@@ -44,13 +53,19 @@ class TDiskDrive {
   // Tracks before the directory: the boot image.
   static constexpr int ReservedTracks() { return 2; }
 
-  // Opens fileName as an image file (diskIndex < 0) or disk diskIndex of a disk
+  // Opens FileName as an image file (DiskIndex < 0) or disk DiskIndex of a disk
   // pack. A short file that cannot be a disk raises EDiskError code 1 "Selected
   // disk is not a CP/M disk image!" with the reason; any other failure code 1
   // "Selected disk is bad!" with the host's reason (missing, permission, not a
   // file, too long, not a pack).
-  TDiskDrive(const std::filesystem::path& fileName, int diskIndex = -1,
-             TDiskAccess access = TDiskAccess::ReadWriteIfAllowed);
+  //
+  // BootTracks are the bytes the caller is about to write from the start of
+  // the disk (drive A's boot image). A file that ends at or before the
+  // directory and holds exactly these, formatted after them, is what earlier
+  // versions of this program left of an empty file put into drive A: it is
+  // taken, and gains its empty directory as the boot tracks are written.
+  TDiskDrive(const std::filesystem::path& FileName, int DiskIndex = -1,
+             TDiskAccess Access = TDiskAccess::ReadWriteIfAllowed, std::span<const std::uint8_t> BootTracks = {});
   ~TDiskDrive();
   TDiskDrive(const TDiskDrive&) = delete;
   TDiskDrive& operator=(const TDiskDrive&) = delete;
@@ -61,41 +76,46 @@ class TDiskDrive {
   std::uint16_t SectorsPerTrack() const { return SECTORS_PER_TRACK; }
   std::uint16_t TrackCount() const { return TRACK_COUNT; }
 
-  const std::filesystem::path& FileName() const { return fileName_; }
-  int DiskIndex() const { return diskIndex_; }
+  const std::filesystem::path& FileName() const { return FFileName; }
+  int DiskIndex() const { return FDiskIndex; }
   // Whether writes are refused (see TDiskAccess).
-  bool IsReadOnly() const { return readOnly_; }
+  bool IsReadOnly() const { return FReadOnly; }
   // Raises EDiskError code 8 when the disk is read-only.
   void CheckWritable() const;
 
   // Raises EDiskError code 2 when Sector >= 32 (tested first) or Track >= 256.
   void CheckTrackSector() const;
   // One 128-byte sector at Track/Sector; code 4 or 8 when the disk fails.
-  void ReadSector(void* buffer);
-  void WriteSector(const void* buffer);
+  void ReadSector(void* Buffer);
+  void WriteSector(const void* Buffer);
   // The 2 KiB block (16 sectors, 0-15 or 16-31) of Track that holds Sector.
-  void ReadBlock(void* buffer);
-  void WriteBlock(const void* buffer);
+  void ReadBlock(void* Buffer);
+  void WriteBlock(const void* Buffer);
   // The same, addressed directly (for a server working on raw blocks).
-  void ReadBlock(std::uint16_t track, std::uint16_t sector, void* buffer);
-  void WriteBlock(std::uint16_t track, std::uint16_t sector, const void* buffer);
+  void ReadBlock(std::uint16_t TrackIndex, std::uint16_t SectorIndex, void* Buffer);
+  void WriteBlock(std::uint16_t TrackIndex, std::uint16_t SectorIndex, const void* Buffer);
 
   // Forgets the cached records, so the next read sees what other writers of
   // the same file (another drive, a remote client) have put there.
-  void DiscardCache() { cache_->Invalidate(); }
+  void DiscardCache() { FCache->Invalidate(); }
 
-  // Replaces fileName by a freshly formatted image (1 MiB of E5h). The old file
+  // Replaces FileName by a freshly formatted image (1 MiB of E5h). The old file
   // stays as it was when the new one cannot be written completely.
-  static void FormatDriveFile(const std::filesystem::path& fileName);
+  static void FormatDriveFile(const std::filesystem::path& FileName);
 
  private:
-  int RecordIndex(int sector) const { return Track * SECTORS_PER_TRACK + sector; }
-  void ReadRecord(int record, std::uint8_t* buffer);
-  void WriteRecord(int record, const std::uint8_t* buffer);
+  int RecordIndex(int SectorIndex) const { return Track * SECTORS_PER_TRACK + SectorIndex; }
+  void ReadRecord(int Record, std::uint8_t* Buffer);
+  void WriteRecord(int Record, const std::uint8_t* Buffer);
+  void WriteEmptyDirectory();
 
-  std::filesystem::path fileName_;
-  int diskIndex_;
-  bool readOnly_ = false;
-  std::unique_ptr<TStream> stream_;
-  std::unique_ptr<TStreamCache> cache_;
+  std::filesystem::path FFileName;
+  int FDiskIndex;
+  bool FReadOnly = false;
+  // An image file that ended at or before the directory when it was opened:
+  // the first write to its reserved tracks writes the empty directory first.
+  bool FDirectoryMissing = false;
+  std::unique_ptr<TStream> FStream;
+  TDiskImageStream* FImage = nullptr;  // FStream when it is an image file
+  std::unique_ptr<TStreamCache> FCache;
 };

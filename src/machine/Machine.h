@@ -341,6 +341,9 @@ class TMachine {
   // The boot image for the disk FileName, once the disk is known to exist and
   // the image to fit its reserved tracks.
   TBootImageSpan BootImageFor(const std::string& FileName);
+  // The records WriteBootImage writes from the start of a disk: the boot
+  // image from the CP/M start to the BIOS end, in whole records.
+  std::vector<uint8_t> BootRecords(const TBootImageSpan& Span) const;
   void WriteBootImage(TDiskDrive& Drive, const TBootImageSpan& Span);
   void Message(TMachineMessageKind Kind, const std::string& Text);
 

@@ -47,19 +47,25 @@ void TMachine::CheckBootImageFits(const TBootImageSpan& Span) const {
                         " records of the reserved tracks!");
 }
 
-void TMachine::WriteBootImage(TDiskDrive& Drive, const TBootImageSpan& Span) {
+std::vector<uint8_t> TMachine::BootRecords(const TBootImageSpan& Span) const {
   const uint32_t Records = (Span.End - Span.Low + 127) / 128;
-  uint8_t Record[TDiskDrive::SECTOR_SIZE];
+  std::vector<uint8_t> Bytes(static_cast<size_t>(Records) * TDiskDrive::SECTOR_SIZE);
+  for (size_t At = 0; At < Bytes.size(); ++At) Bytes[At] = BootImage[(Span.Low + At) & 0xFFFF];
+  return Bytes;
+}
+
+void TMachine::WriteBootImage(TDiskDrive& Drive, const TBootImageSpan& Span) {
+  const std::vector<uint8_t> Bytes = BootRecords(Span);
+  const uint32_t Records = static_cast<uint32_t>(Bytes.size() / TDiskDrive::SECTOR_SIZE);
   uint8_t OnDisk[TDiskDrive::SECTOR_SIZE];
   for (uint32_t Index = 0; Index < Records; ++Index) {
     Drive.Sector = static_cast<uint16_t>(Index % Drive.SectorsPerTrack());
     Drive.Track = static_cast<uint16_t>(Index / Drive.SectorsPerTrack());
-    for (uint32_t Byte = 0; Byte < TDiskDrive::SECTOR_SIZE; ++Byte)
-      Record[Byte] = BootImage[(Span.Low + Index * TDiskDrive::SECTOR_SIZE + Byte) & 0xFFFF];
+    const uint8_t* Record = Bytes.data() + static_cast<size_t>(Index) * TDiskDrive::SECTOR_SIZE;
     // A read-only disk boots when it already holds this boot image.
     if (Drive.IsReadOnly()) {
       Drive.ReadSector(OnDisk);
-      if (std::memcmp(OnDisk, Record, sizeof Record) == 0) continue;
+      if (std::memcmp(OnDisk, Record, sizeof OnDisk) == 0) continue;
       throw EMachineError("The disk \"" + Drive.FileName().filename().string() +
                           "\" is read-only and does not hold this boot image, which cannot be written to it!");
     }
@@ -79,7 +85,7 @@ TBootImageSpan TMachine::BootImageFor(const std::string& FileName) {
 
 void TMachine::WriteBootImageToDisk(const std::string& FileName) {
   const TBootImageSpan Span = BootImageFor(FileName);
-  TDiskDrive Drive(FileName, -1);
+  TDiskDrive Drive(FileName, -1, TDiskAccess::ReadWriteIfAllowed, BootRecords(Span));
   WriteBootImage(Drive, Span);
 }
 
@@ -91,13 +97,19 @@ void TMachine::MountDrive(int Drive, const std::string& FileName) {
       throw EDiskError("The disk is already mounted in another drive!", DISK_ERROR_NO_DISK);
 
   // Everything that can fail happens before the drive lets go of its disk.
-  // A file that cannot be a disk (a folder, a device, one longer than a disk)
-  // fails to open here with its reason; one shorter than a disk is a disk
-  // whose missing part reads formatted, and grows as it is written.
+  // A file that cannot be a disk (a folder, a device, one longer than a disk, a
+  // short file that holds no disk) fails to open here with its reason; one
+  // shorter than a disk is a disk whose missing part reads formatted, and grows
+  // as it is written. Drive A also takes a file of this very boot image alone:
+  // earlier versions made such disks of empty files.
   TBootImageSpan Span;
-  if (Drive == 0) Span = BootImageFor(FileName);
+  std::vector<uint8_t> BootTracks;
+  if (Drive == 0) {
+    Span = BootImageFor(FileName);
+    BootTracks = BootRecords(Span);
+  }
   {
-    TDiskDrive Trial(FileName, -1);
+    TDiskDrive Trial(FileName, -1, TDiskAccess::ReadWriteIfAllowed, BootTracks);
     if (Drive == 0) WriteBootImage(Trial, Span);
   }
 

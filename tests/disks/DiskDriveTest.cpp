@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <span>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -9,6 +11,7 @@
 #include "DiskDrive.h"
 #include "DiskPack.h"
 #include "DiskTestSupport.h"
+#include "Fixtures.h"
 #include "Unprivileged.h"
 
 namespace {
@@ -196,18 +199,22 @@ TEST(DiskDrive, FilesThatCannotBeADiskAreRefusedWithTheReason) {
   // A short file that cannot be a disk is refused as no disk image, and left
   // as it was: a note, random bytes, whole records whose directory part holds
   // a control character in a name or a user byte no system writes.
-  const auto notDisk = [&](const std::string& name, const std::vector<unsigned char>& bytes) {
+  const auto notDisk = [&](const std::string& name, const std::vector<unsigned char>& bytes,
+                           std::span<const std::uint8_t> bootTracks = {}) {
     SCOPED_TRACE(name);
     disk_test::WriteBytes(dir / name, bytes);
+    std::string reason;
     try {
-      TDiskDrive drive(dir / name);
+      TDiskDrive drive(dir / name, -1, TDiskAccess::ReadWriteIfAllowed, bootTracks);
       ADD_FAILURE() << "opened as a disk";
     } catch (const EDiskError& error) {
       EXPECT_EQ(error.Code(), 1);
       EXPECT_EQ(error.Message(), "Selected disk is not a CP/M disk image!");
-      EXPECT_NE(std::string(error.what()).find(name), std::string::npos) << error.what();
+      reason = error.what();
+      EXPECT_NE(reason.find(name), std::string::npos) << reason;
     }
     EXPECT_EQ(disk_test::ReadBytes(dir / name), bytes);
+    return reason;
   };
   const std::string note = "Shopping: bread, milk.\nCall the plumber on Monday.\n";
   notDisk("notes.txt", std::vector<unsigned char>(note.begin(), note.end()));
@@ -220,6 +227,77 @@ TEST(DiskDrive, FilesThatCannotBeADiskAreRefusedWithTheReason) {
   directory[64 * 128 + 32 * 9 + 4] = 'X';
   directory[64 * 128 + 32 * 9] = 0x22;
   notDisk("user22.cpmdsk", directory);
+
+  // Whole records that end at or before the directory (at 8 KiB, after the
+  // two reserved tracks) hold nothing of a disk: a CP/M text with its ^Z
+  // padding, random bytes, formatted boot tracks alone, a program.
+  const auto endsEarly = [&](const std::string& name, const std::vector<unsigned char>& bytes,
+                             std::span<const std::uint8_t> bootTracks = {}) {
+    const std::string reason = notDisk(name, bytes, bootTracks);
+    EXPECT_NE(reason.find("\" is " + std::to_string(bytes.size()) +
+                          " bytes long and ends before the CP/M directory, which starts at byte 8192"),
+              std::string::npos)
+        << reason;
+  };
+  std::string letter;
+  for (int line = 1; letter.size() < 1200; ++line) letter += "Line " + std::to_string(line) + " of a letter.\r\n";
+  std::vector<unsigned char> text(letter.begin(), letter.end());
+  text.resize(1280, 0x1A);
+  endsEarly("letter.txt", text);
+  endsEarly("random4k.bin", disk_test::Pattern(4096, 9));
+  endsEarly("formatted8k.cpmdsk", std::vector<unsigned char>(8192, 0xE5));
+
+  // An empty file is a blank disk. Given boot tracks, it also gains the empty
+  // directory (formatted), 16 KiB in all as mkfs.cpm writes a disk, so it
+  // opens again as the disk it is.
+  const auto boot = disk_test::Pattern(51 * 128, 10);
+  const auto writeBoot = [&](TDiskDrive& drive) {
+    for (int record = 0; record < 51; ++record) {
+      drive.Track = static_cast<std::uint16_t>(record / 32);
+      drive.Sector = static_cast<std::uint16_t>(record % 32);
+      drive.WriteSector(boot.data() + record * 128);
+    }
+  };
+  disk_test::WriteBytes(dir / "new.cpmdsk", {});
+  {
+    TDiskDrive drive(dir / "new.cpmdsk");
+    writeBoot(drive);
+  }
+  // The boot tracks, formatted after them up to size bytes.
+  const auto bootThenFormatted = [&](size_t size) {
+    std::vector<unsigned char> bytes(size, 0xE5);
+    std::copy(boot.begin(), boot.end(), bytes.begin());
+    return bytes;
+  };
+  const auto made = bootThenFormatted(16384);
+  EXPECT_EQ(disk_test::ReadBytes(dir / "new.cpmdsk"), made);
+  EXPECT_EQ(reasonOf(dir / "new.cpmdsk"), "opened");
+
+  // What earlier versions left of an empty file put into drive A: that boot
+  // image alone, formatted to the end of its 2 KiB block. It is taken only by
+  // a caller that writes that very image (drive A), and then gains its empty
+  // directory; with any other image it is refused and left alone.
+  auto bootOnly = bootThenFormatted(8192);
+  endsEarly("old.cpmdsk", bootOnly);
+  auto otherBoot = boot;
+  otherBoot[700] ^= 1;
+  endsEarly("old.cpmdsk", bootOnly, otherBoot);
+  bootOnly[8000] = 0;
+  endsEarly("old.cpmdsk", bootOnly, boot);
+  bootOnly[8000] = 0xE5;
+  disk_test::WriteBytes(dir / "old.cpmdsk", bootOnly);
+  {
+    TDiskDrive drive(dir / "old.cpmdsk", -1, TDiskAccess::ReadWriteIfAllowed, boot);
+    writeBoot(drive);
+  }
+  EXPECT_EQ(disk_test::ReadBytes(dir / "old.cpmdsk"), made);
+  EXPECT_EQ(reasonOf(dir / "old.cpmdsk"), "opened");
+
+  // A program, copied from the shared fixtures.
+  KORVEL_REQUIRE_FIXTURE("cpm22/programs/PIP.COM");
+  const auto pip = korvel_test::ReadFile(korvel_test::Fixture("cpm22/programs/PIP.COM"));
+  ASSERT_EQ(pip.size(), 7424u);
+  endsEarly("PIP.COM", pip);
 }
 
 TEST(DiskDrive, ReadOnlyImagesAreReadAndRefuseEveryWrite) {

@@ -16,6 +16,7 @@
 
 #include "DiskDrive.h"
 #include "DiskTestSupport.h"
+#include "Fixtures.h"
 #include "RmtDskMod.h"
 #include "RmtDskTestClient.h"
 #include "Unprivileged.h"
@@ -282,6 +283,15 @@ TEST_F(RmtDskServerTest, ReadOnlyAndShortImagesAreServed) {
   reply = client_->Request(ReadRequest(9, emptyId, 9, 2, 0));
   ASSERT_TRUE(reply);
   EXPECT_EQ(Slice(*reply, 4, 2048), TBytes(2048, 0xE5));
+  // A client that writes its boot tracks makes it a disk with its empty
+  // directory, as mkfs.cpm writes one: it mounts again later.
+  const TBytes boot = disk_test::Pattern(2048, 5);
+  EXPECT_EQ(client_->Request(WriteRequest(10, emptyId, 9, 0, 0, boot)), DoneReply(10));
+  TBytes made(16384, 0xE5);
+  std::copy(boot.begin(), boot.end(), made.begin());
+  EXPECT_EQ(disk_test::ReadBytes(folder_ / "EMPTY.cpmdsk"), made);
+  EXPECT_EQ(client_->Request(UnmountRequest(11, emptyId, 9)), DoneReply(11));
+  EXPECT_NE(client_->Mount("EMPTY", 9), 0u);
 }
 
 TEST_F(RmtDskServerTest, MissingOrBadImagesGiveNoSession) {
@@ -290,17 +300,35 @@ TEST_F(RmtDskServerTest, MissingOrBadImagesGiveNoSession) {
   std::filesystem::create_directory(folder_ / "DIR.cpmdsk");
   EXPECT_EQ(client_->Request(MountRequest(2, "PIPE", 7)), ErrorReply(1, 2, "Selected disk is bad!"));
   EXPECT_EQ(client_->Request(MountRequest(3, "DIR", 7)), ErrorReply(1, 3, "Selected disk is bad!"));
-  // Files shorter than a disk that cannot be one are refused and left alone.
+  // Files shorter than a disk that cannot be one are refused and left alone:
+  // a note, random bytes, and whole records that end before the directory (a
+  // CP/M text with its ^Z padding, 4 KiB of random bytes, a program).
   const std::string note = "Shopping: bread, milk.\nCall the plumber on Monday.\n";
-  disk_test::WriteBytes(folder_ / "NOTES.cpmdsk", TBytes(note.begin(), note.end()));
-  disk_test::WriteBytes(folder_ / "RANDOM.cpmdsk", disk_test::Pattern(1000, 3));
-  EXPECT_EQ(client_->Request(MountRequest(4, "NOTES", 7)), ErrorReply(1, 4, "Selected disk is not a CP/M disk image!"));
-  EXPECT_EQ(client_->Request(MountRequest(5, "RANDOM", 7)), ErrorReply(1, 5, "Selected disk is not a CP/M disk image!"));
-  EXPECT_EQ(disk_test::ReadBytes(folder_ / "NOTES.cpmdsk"), TBytes(note.begin(), note.end()));
-  EXPECT_EQ(disk_test::ReadBytes(folder_ / "RANDOM.cpmdsk"), disk_test::Pattern(1000, 3));
+  std::string letter;
+  for (int line = 1; letter.size() < 1200; ++line) letter += "Line " + std::to_string(line) + " of a letter.\r\n";
+  TBytes text(letter.begin(), letter.end());
+  text.resize(1280, 0x1A);
+  std::vector<std::pair<std::string, TBytes>> noDisks = {{"NOTES", TBytes(note.begin(), note.end())},
+                                                         {"RANDOM", disk_test::Pattern(1000, 3)},
+                                                         {"LETTER", text},
+                                                         {"RANDOM4K", disk_test::Pattern(4096, 4)}};
+  if (korvel_test::HasFixture("cpm22/programs/PIP.COM"))
+    noDisks.emplace_back("PIP", korvel_test::ReadFile(korvel_test::Fixture("cpm22/programs/PIP.COM")));
+  uint16_t tag = 4;
+  for (const auto& [name, bytes] : noDisks) {
+    SCOPED_TRACE(name);
+    disk_test::WriteBytes(folder_ / (name + ".cpmdsk"), bytes);
+    EXPECT_EQ(client_->Request(MountRequest(tag, name, 7)),
+              ErrorReply(1, tag, "Selected disk is not a CP/M disk image!"));
+    EXPECT_EQ(client_->Request(MountRequest(tag + 1, name, 7, true)),
+              ErrorReply(1, tag + 1, "Selected disk is not a CP/M disk image!"));
+    EXPECT_EQ(disk_test::ReadBytes(folder_ / (name + ".cpmdsk")), bytes);
+    tag = static_cast<uint16_t>(tag + 2);
+  }
   EXPECT_EQ(server_.GetSessionCount(), 0u);
   // Nothing was created for the missing one.
   EXPECT_FALSE(std::filesystem::exists(folder_ / "NONE.cpmdsk"));
+  KORVEL_REQUIRE_FIXTURE("cpm22/programs/PIP.COM");
 }
 
 TEST_F(RmtDskServerTest, OnlyPlainDiskNamesAreAccepted) {

@@ -153,14 +153,18 @@ TEST_F(CpmBootTest, PipCopiesAFileFromAToBByteForByte) {
 
 // Disks as other tools make them: mkfs.cpm (cpmtools) writes only the boot
 // tracks and the directory, 16 KiB, and cpmcp grows it. CP/M boots from such a
-// disk, writes files to it and to an empty file in B:, and cpmtools finds them
-// on a clean file system afterwards.
+// disk, writes files to it and to an empty file in B:, reads one that mkfs.cpm
+// labelled and gave time stamps, and cpmtools finds the files on a clean file
+// system afterwards. Then a disk made as users make one: an empty file in
+// drive A that CP/M boots from, which SYS MOUNT later puts into another drive.
 TEST_F(CpmBootTest, ShortDisksFromMkfsBootAndTakeFiles) {
   if (std::system("command -v mkfs.cpm fsck.cpm cpmls > /dev/null 2>&1") != 0)
     GTEST_SKIP() << "cpmtools is not installed (Debian package cpmtools); skipping";
   const std::filesystem::path folder = Rig->Folder();
   std::ofstream(folder / "diskdefs") << "diskdef emu1m\n  seclen 128\n  tracks 256\n  sectrk 32\n  blocksize 2048\n"
-                                        "  maxdir 256\n  skew 1\n  boottrk 2\n  os 2.2\nend\n";
+                                        "  maxdir 256\n  skew 1\n  boottrk 2\n  os 2.2\nend\n"
+                                        "diskdef emu1m3\n  seclen 128\n  tracks 256\n  sectrk 32\n  blocksize 2048\n"
+                                        "  maxdir 256\n  skew 1\n  boottrk 2\n  os 3\nend\n";
   const auto tool = [&](const std::string& command) {
     const std::string line = "cd '" + folder.string() + "' && " + command + " > tool.txt 2>&1";
     const int status = std::system(line.c_str());
@@ -172,11 +176,16 @@ TEST_F(CpmBootTest, ShortDisksFromMkfsBootAndTakeFiles) {
   std::filesystem::remove(DiskA);
   tool("mkfs.cpm -f emu1m DiskA.cpmdsk");
   ASSERT_EQ(std::filesystem::file_size(DiskA), 16384u);
-  tool("cpmcp -f emu1m DiskA.cpmdsk '" + korvel_test::Fixture("cpm22/programs/ED.COM").string() + "' 0:ed.com");
+  const std::string ed = "'" + korvel_test::Fixture("cpm22/programs/ED.COM").string() + "'";
+  tool("cpmcp -f emu1m DiskA.cpmdsk " + ed + " 0:ed.com");
   ImportPrograms(DiskA);
+  ImportSys(DiskA);
   const std::filesystem::path diskB = folder / "EMPTY.cpmdsk";
   std::ofstream(diskB).close();
   Rig->Machine->DriveFileName[1] = diskB.string();
+  tool("mkfs.cpm -f emu1m3 -L labelled -t LABELLED.cpmdsk");
+  tool("cpmcp -f emu1m3 LABELLED.cpmdsk " + ed + " 0:edit.com");
+  Rig->Machine->DriveFileName[2] = (folder / "LABELLED.cpmdsk").string();
   Boot();
   const std::string dir = Rig->Command("DIR");
   EXPECT_NE(dir.find("PIP      COM"), std::string::npos) << dir;
@@ -185,11 +194,27 @@ TEST_F(CpmBootTest, ShortDisksFromMkfsBootAndTakeFiles) {
   EXPECT_EQ(pip.find("ERR"), std::string::npos) << pip;
   EXPECT_EQ(Rig->Command("SAVE 4 NEW.COM").find("Err"), std::string::npos);
   EXPECT_NE(Rig->Command("DIR B:").find("STAT     COM"), std::string::npos);
+  const std::string labelled = Rig->Command("DIR C:");
+  EXPECT_NE(labelled.find("EDIT     COM"), std::string::npos) << labelled;
   Stop();
   tool("fsck.cpm -f emu1m -n DiskA.cpmdsk");
   tool("fsck.cpm -f emu1m -n EMPTY.cpmdsk");
+  tool("fsck.cpm -f emu1m3 -n LABELLED.cpmdsk");
   EXPECT_NE(tool("cpmls -f emu1m DiskA.cpmdsk").find("new.com"), std::string::npos);
   EXPECT_EQ(TCpmBootRig::ExportFile(diskB, "STAT.COM"), AsRecords(FixtureBytes("cpm22/programs/STAT.COM")));
+
+  const std::filesystem::path fresh = folder / "FRESH.cpmdsk";
+  std::ofstream(fresh).close();
+  Rig->Machine->DriveFileName = {fresh.string(), DiskA.string(), "", ""};
+  Boot();
+  EXPECT_NE(Rig->Command("DIR").find("No file"), std::string::npos);
+  const std::string swap = Rig->Command("B:SYS MOUNT A: EMPTY");
+  EXPECT_NE(swap.find("Mounted \"EMPTY\" in drive \"A\"!"), std::string::npos) << swap;
+  const std::string mount = Rig->Command("B:SYS MOUNT C: FRESH");
+  EXPECT_NE(mount.find("Mounted \"FRESH\" in drive \"C\"!"), std::string::npos) << mount;
+  EXPECT_NE(Rig->Command("DIR C:").find("No file"), std::string::npos);
+  Stop();
+  tool("fsck.cpm -f emu1m -n FRESH.cpmdsk");
 }
 
 // A disk image the user may not write: CP/M reads it, and a write to it is a

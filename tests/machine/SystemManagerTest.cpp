@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <random>
 
+#include "Fixtures.h"
 #include "MachineTestSupport.h"
 
 using machine_test::MachineTest;
@@ -194,21 +196,71 @@ TEST_F(SystemManagerTest, ShortDisksMountAndGrowWhileFilesThatAreNoDisksAreLeftA
   EXPECT_EQ(machine_test::ReadBytes(Folder.File("MKFS.cpmdsk"))[0], CpmImage[0]);
   EXPECT_EQ(Command("MOUNT A: EMPTY"), "\r\n\r\nMounted \"EMPTY\" in drive \"A\"!\r\n");
   EXPECT_EQ(Command("MOUNT B: MKFS"), "\r\n\r\nMounted \"MKFS\" in drive \"B\"!\r\n");
-  const std::vector<uint8_t> Empty = machine_test::ReadBytes(Folder.File("EMPTY.cpmdsk"));
-  ASSERT_EQ(Empty.size() % 2048, 0u) << "grown by whole blocks to hold the boot image";
-  EXPECT_EQ(Empty[0], CpmImage[0]);
+  // The empty file became the boot image (48 records) and the empty
+  // directory: a disk as mkfs.cpm writes one.
+  std::vector<uint8_t> BootTracks = CpmImage;
+  BootTracks.insert(BootTracks.end(), BiosImage.begin(), BiosImage.end());
+  std::vector<uint8_t> Made(16384, 0xE5);
+  std::copy(BootTracks.begin(), BootTracks.end(), Made.begin());
+  EXPECT_EQ(machine_test::ReadBytes(Folder.File("EMPTY.cpmdsk")), Made);
 
-  // A note saved under a disk's name is no disk: refused, and left as it was.
-  const std::string Note = "Shopping: bread, milk.\r\nCall the plumber on Monday.\r\n";
-  machine_test::WriteTextFile(Folder.File("NOTES.cpmdsk"), Note);
-  for (const char* Drive : {"A", "C"}) {
-    const std::string Reply = Command(std::string("MOUNT ") + Drive + ": NOTES");
-    EXPECT_NE(Reply.find("Selected disk is not a CP/M disk image!"), std::string::npos) << Reply;
+  // Files that are no disks are refused in any drive, with the reason, and
+  // left as they were: a note, a CP/M text with its ^Z padding, 4 KiB of
+  // random bytes, a program. So is drive A's image alone of other images.
+  const auto Reason = [](size_t Size) {
+    return "\" is " + std::to_string(Size) +
+           " bytes long and ends before the CP/M directory, which starts at byte 8192";
+  };
+  std::string Letter;
+  for (int Line = 1; Letter.size() < 1200; ++Line) Letter += "Line " + std::to_string(Line) + " of a letter.\r\n";
+  Letter.resize(1280, '\x1A');
+  std::mt19937 Generator(25);
+  std::vector<uint8_t> Random(4096);
+  for (uint8_t& Byte : Random) Byte = static_cast<uint8_t>(Generator());
+  std::vector<uint8_t> OtherBoot = BootTracks;
+  OtherBoot[100] ^= 0xFF;
+  std::vector<std::pair<std::string, std::string>> NoDisks = {
+      {"NOTES", "Shopping: bread, milk.\r\nCall the plumber on Monday.\r\n"},
+      {"LETTER", Letter},
+      {"RANDOM", std::string(Random.begin(), Random.end())},
+      {"OTHERBOOT", std::string(OtherBoot.begin(), OtherBoot.end())}};
+  if (korvel_test::HasFixture("cpm22/programs/PIP.COM")) {
+    const auto Pip = korvel_test::ReadFile(korvel_test::Fixture("cpm22/programs/PIP.COM"));
+    NoDisks.emplace_back("PIP", std::string(Pip.begin(), Pip.end()));
+  }
+  for (const auto& [Name, Bytes] : NoDisks) {
+    SCOPED_TRACE(Name);
+    machine_test::WriteTextFile(Folder.File(Name + ".cpmdsk"), Bytes);
+    for (const char* Drive : {"A", "C"}) {
+      const std::string Reply = Command(std::string("MOUNT ") + Drive + ": " + Name);
+      EXPECT_NE(Reply.find("Selected disk is not a CP/M disk image!"), std::string::npos) << Reply;
+      if (Name != "NOTES") {
+        EXPECT_NE(Reply.find(Reason(Bytes.size())), std::string::npos) << Reply;
+      }
+    }
+    const std::vector<uint8_t> Kept = machine_test::ReadBytes(Folder.File(Name + ".cpmdsk"));
+    EXPECT_EQ(std::string(Kept.begin(), Kept.end()), Bytes);
   }
   EXPECT_EQ(Machine.DriveCaption(0), "\"EMPTY\"");
   EXPECT_FALSE(Machine.DiskController().HasDisk(2));
-  const std::vector<uint8_t> Kept = machine_test::ReadBytes(Folder.File("NOTES.cpmdsk"));
-  EXPECT_EQ(std::string(Kept.begin(), Kept.end()), Note);
+
+  // The disk made in drive A goes into any drive later.
+  NewDisk("OTHER");
+  EXPECT_EQ(Command("MOUNT A: OTHER"), "\r\n\r\nMounted \"OTHER\" in drive \"A\"!\r\n");
+  EXPECT_EQ(Command("MOUNT C: EMPTY"), "\r\n\r\nMounted \"EMPTY\" in drive \"C\"!\r\n");
+
+  // What earlier versions made of an empty file in drive A, this boot image
+  // alone: no disk for drive D, but drive A knows its own boot image, and
+  // then it gains its empty directory and goes anywhere.
+  machine_test::WriteTextFile(Folder.File("OLD.cpmdsk"), std::string(BootTracks.begin(), BootTracks.end()));
+  const std::string Refused = Command("MOUNT D: OLD");
+  EXPECT_NE(Refused.find(Reason(6144)), std::string::npos) << Refused;
+  EXPECT_EQ(machine_test::ReadBytes(Folder.File("OLD.cpmdsk")), BootTracks);
+  EXPECT_EQ(Command("MOUNT A: OLD"), "\r\n\r\nMounted \"OLD\" in drive \"A\"!\r\n");
+  EXPECT_EQ(machine_test::ReadBytes(Folder.File("OLD.cpmdsk")), Made);
+  EXPECT_EQ(Command("MOUNT A: OTHER"), "\r\n\r\nMounted \"OTHER\" in drive \"A\"!\r\n");
+  EXPECT_EQ(Command("MOUNT D: OLD"), "\r\n\r\nMounted \"OLD\" in drive \"D\"!\r\n");
+  KORVEL_REQUIRE_FIXTURE("cpm22/programs/PIP.COM");
 }
 
 TEST_F(SystemManagerTest, MountIntoDriveAWritesTheBootImage) {

@@ -556,6 +556,22 @@ TEST(DiskManagerDisksTest, SetBootImageWritesTheTracksOnlyWhenEveryCheckHolds) {
   const auto Disk2 = PackDisk(Pack, 1);
   EXPECT_EQ(std::vector<uint8_t>(Disk2.begin(), Disk2.begin() + 64 * 128), Expected);
   EXPECT_EQ(PackDisk(Pack, 0), PackDisk(Pack, 2));
+
+  // A new disk from an empty file gets the empty directory with its boot
+  // tracks, 16 KiB as mkfs.cpm writes a disk, and so opens again.
+  const auto Fresh = Rig.HostFile("fresh.cpmdsk", {});
+  Rig.Open(Fresh);
+  const size_t Opened = Rig.MessageCount();
+  Answer("loader.hex", "cpm.hex", "bios.hex");
+  ASSERT_EQ(Rig.MessageCount(), Opened) << Rig.LastMessage();
+  EXPECT_EQ(BootTracks(Fresh), Expected);
+  std::vector<uint8_t> Made(16384, 0xE5);
+  std::copy(Expected.begin(), Expected.end(), Made.begin());
+  EXPECT_EQ(ReadBytes(Fresh), Made);
+  Rig.Open(Disk);
+  Rig.Open(Fresh);
+  EXPECT_EQ(Rig.MessageCount(), Opened) << Rig.LastMessage();
+  EXPECT_EQ(Window.DiskManagerFile, Fresh.string());
 }
 
 TEST(DiskManagerDisksTest, BootableAndProtectedActOnlyOnADiskOfAPack) {

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <filesystem>
+#include <vector>
 
 #include "AdStatLt.h"
 #include "DiskManagerTestRig.h"
@@ -156,21 +157,60 @@ TEST(DiskManagerMachineTest, InsertAndEjectWhileCpmRunsAndCpmNoticesTheChange) {
   EXPECT_EQ(Window.DiskCaption[3]->text(), "(no disk)");
   EXPECT_NE(Rig.LastMessage().find("remote disk server"), std::string::npos) << Rig.LastMessage();
   EXPECT_FALSE(Rig.Machine().DiskController().HasDisk(3));
-  // A note or random bytes chosen through "All Files" are no disks: drive A
-  // keeps the running disk, and the files their bytes.
+  // A note or random bytes chosen through "All Files" are no disks, nor are
+  // whole records that end before the directory (a text, 4 KiB of random
+  // bytes, a program): drive A keeps the running disk, and the files their
+  // bytes.
   const QString BootDisk = Window.DiskCaption[0]->text();
+  const std::string BootDiskFile = Rig.Machine().DriveFileName[0];
   const auto Note = Rig.HostFile("notes.txt", Bytes("Shopping: bread, milk.\nCall the plumber on Monday.\n"));
   const auto Random = Rig.HostFile("random.bin", Pattern(1000, 5));
-  for (const auto& NoDisk : {Note, Random}) {
+  const auto ShortFiles = korvel_test::ShortFilesThatAreNoDisks(Rig);
+  std::vector<std::filesystem::path> NoDisks = {Note, Random};
+  for (const auto& [File, Kept] : ShortFiles) NoDisks.push_back(File);
+  for (const auto& NoDisk : NoDisks) {
+    SCOPED_TRACE(NoDisk.string());
     Dialogs.FileAnswers.push_back(NoDisk.string());
     Window.ChangeDriveAct[0]->trigger();
     EXPECT_NE(Rig.LastMessage().find("Selected disk is not a CP/M disk image!"), std::string::npos)
         << Rig.LastMessage();
     EXPECT_EQ(Window.DiskCaption[0]->text(), BootDisk);
   }
+  EXPECT_NE(Rig.LastMessage().find("ends before the CP/M directory"), std::string::npos) << Rig.LastMessage();
   EXPECT_EQ(ReadBytes(Note), Bytes("Shopping: bread, milk.\nCall the plumber on Monday.\n"));
   EXPECT_EQ(ReadBytes(Random), Pattern(1000, 5));
+  for (const auto& [File, Kept] : ShortFiles) EXPECT_EQ(ReadBytes(File), Kept) << File;
   ASSERT_TRUE(Console.Command("DIR")) << "CP/M runs on from its own disk: " << Console.Transcript;
+
+  // A new disk made as users make one: an empty file into drive A, and CP/M
+  // restarts from it. Back on the old boot disk, the new one goes into B,
+  // opens in the disk manager and mounts for a client of the disk server.
+  const auto Fresh = Rig.HostFile("fresh.cpmdsk", {});
+  Dialogs.FileAnswers.push_back(Fresh.string());
+  Window.ChangeDriveAct[0]->trigger();
+  ASSERT_EQ(Window.DiskCaption[0]->text(), "\"fresh\"") << Rig.LastMessage();
+  ASSERT_TRUE(Console.Command("DIR", "Disk changed - CP/M restarts")) << Console.Transcript;
+  ASSERT_TRUE(Console.Command("DIR", "No file")) << Console.Transcript;
+  Dialogs.FileAnswers.push_back(BootDiskFile);
+  Window.ChangeDriveAct[0]->trigger();
+  ASSERT_EQ(Window.DiskCaption[0]->text(), BootDisk) << Rig.LastMessage();
+  ASSERT_TRUE(Console.Command("DIR", "Disk changed - CP/M restarts")) << Console.Transcript;
+  Dialogs.FileAnswers.push_back(Fresh.string());
+  Window.ChangeDriveAct[1]->trigger();
+  ASSERT_EQ(Window.DiskCaption[1]->text(), "\"fresh\"") << Rig.LastMessage();
+  ASSERT_TRUE(Console.Command("DIR B:", "Disk changed - CP/M restarts")) << Console.Transcript;
+  ASSERT_TRUE(Console.Command("DIR B:", "No file")) << Console.Transcript;
+  Window.EjectDriveAct[1]->trigger();
+  Window.ShowPage(TMainOrvanta::DiskManagerPageIndex);
+  const size_t Shown = Rig.MessageCount();
+  Rig.Open(Fresh);
+  EXPECT_EQ(Rig.MessageCount(), Shown) << Rig.LastMessage();
+  EXPECT_EQ(Window.DiskManagerFile, Fresh.string());
+  EXPECT_TRUE(Rig.Lines().empty());
+  Client.ClientId = 2;
+  EXPECT_NO_THROW(Window.RmtDskMod().SessionList.Mount(false, Fresh, Client));
+  TMainWindowRig::Settle(3);
+  korvel_test::SaveScreenshot(korvel_test::Rendered(Window), "DiskManager-new-disk-from-drive-A");
 }
 
 TEST(DiskManagerMachineTest, ADiskOpenWhileTheMachineWritesItNeverShowsAStaleList) {

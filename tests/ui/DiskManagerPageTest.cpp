@@ -157,12 +157,16 @@ TEST(DiskManagerPageTest, ADiskThatCannotBeOpenedLeavesThePreviousOneShown) {
   ASSERT_EQ(Lines.size(), 1u);
 
   // A pack that is none, an image longer than a disk, a missing file, a note
-  // and random bytes chosen through "All Files".
+  // and random bytes chosen through "All Files", and whole records that end
+  // before the directory: a text, 4 KiB of random bytes, a program.
   const auto NotAPack = Rig.HostFile("fake.cdp", std::vector<uint8_t>(4096, 'x'));
   const auto TooLong = Rig.HostFile("long.cpmdsk", std::vector<uint8_t>(2 * 1048576, 0xE5));
   const auto Note = Rig.HostFile("notes.txt", Bytes("Shopping: bread, milk.\nCall the plumber on Monday.\n"));
   const auto Random = Rig.HostFile("random.bin", Pattern(1000, 5));
-  for (const auto& Bad : {NotAPack, TooLong, Rig.File("missing.cpmdsk"), Note, Random}) {
+  const auto ShortFiles = korvel_test::ShortFilesThatAreNoDisks(Rig);
+  std::vector<std::filesystem::path> Bads = {NotAPack, TooLong, Rig.File("missing.cpmdsk"), Note, Random};
+  for (const auto& [File, Kept] : ShortFiles) Bads.push_back(File);
+  for (const auto& Bad : Bads) {
     SCOPED_TRACE(Bad.string());
     const size_t Before = Rig.MessageCount();
     Rig.Open(Bad);
@@ -176,9 +180,15 @@ TEST(DiskManagerPageTest, ADiskThatCannotBeOpenedLeavesThePreviousOneShown) {
     EXPECT_FALSE(Rig.Page().DiskPackNamesPanel->isHidden());
   }
   EXPECT_NE(Rig.Messages()[0].find("not a disk pack"), std::string::npos) << Rig.Messages()[0];
-  for (const size_t Shown : {3u, 4u})
+  for (size_t Shown = 3; Shown < Bads.size(); ++Shown)
     EXPECT_NE(Rig.Messages()[Shown].find("Selected disk is not a CP/M disk image!"), std::string::npos)
         << Rig.Messages()[Shown];
+  for (size_t Short = 0; Short < ShortFiles.size(); ++Short) {
+    const std::string Shown = Rig.Messages()[5 + Short];
+    EXPECT_NE(Shown.find(ShortFiles[Short].first.string()), std::string::npos) << Shown;
+    EXPECT_NE(Shown.find("bytes long and ends before the CP/M directory"), std::string::npos) << Shown;
+    EXPECT_EQ(ReadBytes(ShortFiles[Short].first), ShortFiles[Short].second);
+  }
   EXPECT_EQ(ReadBytes(Note), Bytes("Shopping: bread, milk.\nCall the plumber on Monday.\n"));
   EXPECT_EQ(ReadBytes(Random), Pattern(1000, 5));
 
@@ -189,6 +199,7 @@ TEST(DiskManagerPageTest, ADiskThatCannotBeOpenedLeavesThePreviousOneShown) {
   EXPECT_EQ(Window.DiskManagerPackIndex, 1);
   EXPECT_EQ(Rig.Lines(), Lines);
   EXPECT_EQ(Rig.Page().DiskManagerDiskPackNames->currentRow(), 1);
+  KORVEL_REQUIRE_FIXTURE("cpm22/programs/PIP.COM");
 }
 
 TEST(DiskManagerPageTest, ActionsFollowTheSelectionAndTheDrivesByFileIdentity) {

@@ -255,6 +255,24 @@ class TDiskManagerRig {
   TDiskManagerDialogs Dialogs;
 };
 
+// Host files of whole records that are no disks, all ending before the
+// directory (8 KiB): a CP/M text with its ^Z padding (1,280 bytes), 4 KiB of
+// random bytes and PIP.COM copied from the shared fixtures (when present).
+inline std::vector<std::pair<std::filesystem::path, std::vector<uint8_t>>> ShortFilesThatAreNoDisks(
+    TDiskManagerRig& Rig) {
+  std::string Letter;
+  for (int Line = 1; Letter.size() < 1200; ++Line) Letter += "Line " + std::to_string(Line) + " of a letter.\r\n";
+  Letter.resize(1280, '\x1A');
+  std::vector<std::pair<std::filesystem::path, std::vector<uint8_t>>> Files;
+  Files.emplace_back(Rig.HostFile("letter.txt", Bytes(Letter)), Bytes(Letter));
+  Files.emplace_back(Rig.HostFile("random4k.bin", Pattern(4096, 25)), Pattern(4096, 25));
+  if (HasFixture("cpm22/programs/PIP.COM")) {
+    const std::vector<unsigned char> Pip = ReadFile(Fixture("cpm22/programs/PIP.COM"));
+    Files.emplace_back(Rig.HostFile("PIP.COM", {Pip.begin(), Pip.end()}), std::vector<uint8_t>(Pip.begin(), Pip.end()));
+  }
+  return Files;
+}
+
 // ---- cpmtools ------------------------------------------------------------------------------------
 
 inline bool ProgramOnPath(const std::string& Program) {
