@@ -3,6 +3,7 @@
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QKeyEvent>
+#include <QLayout>
 #include <QPainter>
 #include <QPaintEvent>
 #include <QRegion>
@@ -31,6 +32,21 @@ QColor PaintColor(TSimpleTermColor Value, const QColor& ControlColor) {
 }
 
 bool IsPrintable(uint8_t Value) { return (Value >= 32 && Value <= 127) || Value >= 160; }
+
+bool LayoutHolds(const QLayout& Layout, const QWidget& Widget) {
+  for (int Index = 0; Index < Layout.count(); ++Index) {
+    QLayoutItem* Item = Layout.itemAt(Index);
+    if (Item->widget() == &Widget) return true;
+    if (Item->layout() && LayoutHolds(*Item->layout(), Widget)) return true;
+  }
+  return false;
+}
+
+// True when a layout of the parent places Widget.
+bool PlacedByLayout(const QWidget& Widget) {
+  const QWidget* Parent = Widget.parentWidget();
+  return Parent && Parent->layout() && LayoutHolds(*Parent->layout(), Widget);
+}
 
 }  // namespace
 
@@ -430,7 +446,11 @@ void TSimpleTerminal::SetAutoSize(bool Value) {
   UpdateScrollBars();
 }
 
+// A control placed by a layout (the TTY page's) keeps the size the layout gives
+// it and tells the layout its new size hint instead: taking the bitmap's size for
+// a moment would empty the scroll bars and throw the view back to the top.
 void TSimpleTerminal::ApplyAutoSize() {
+  if (PlacedByLayout(*this)) return;
   const int frame = 2 * frameWidth();
   resize(BitmapSize() + QSize(frame, frame));
 }
@@ -502,14 +522,15 @@ void TSimpleTerminal::Blink() {
     ShowCursor();
 }
 
-// Shifts the bars by the least amount that shows the whole cursor cell.
+// Shifts the bars by the least amount that shows the whole cursor cell in the
+// view as the bars lay it out (the viewport follows a bar shown or hidden later).
 void TSimpleTerminal::MakeCursorVisible() {
   if (!FScrollToCursor) return;
   QScrollBar* horizontal = horizontalScrollBar();
   QScrollBar* vertical = verticalScrollBar();
   if (horizontal->maximum() == 0 && vertical->maximum() == 0) return;
   const QRect cell = CellRect(FCursorRow, FCursorColumn);
-  const QSize view = viewport()->size();
+  const QSize view = FViewSize;
   if (cell.left() < horizontal->value())
     horizontal->setValue(cell.left());
   else if (cell.left() + cell.width() > horizontal->value() + view.width())
@@ -518,6 +539,12 @@ void TSimpleTerminal::MakeCursorVisible() {
     vertical->setValue(cell.top());
   else if (cell.top() + cell.height() > vertical->value() + view.height())
     vertical->setValue(cell.top() + cell.height() - view.height());
+}
+
+bool TSimpleTerminal::CursorInSight() const {
+  if (!FScrollToCursor) return false;
+  const QRect view(QPoint(horizontalScrollBar()->value(), verticalScrollBar()->value()), FViewSize);
+  return view.contains(CellRect(FCursorRow, FCursorColumn));
 }
 
 // ---- window ---------------------------------------------------------------------------
@@ -535,6 +562,7 @@ void TSimpleTerminal::UpdateScrollBars() {
   if (needVertical && !needHorizontal) needHorizontal = area.width() - barWidth < image.width();
   const int viewWidth = area.width() - (needVertical ? barWidth : 0);
   const int viewHeight = area.height() - (needHorizontal ? barHeight : 0);
+  FViewSize = QSize(std::max(0, viewWidth), std::max(0, viewHeight));
   QScrollBar* horizontal = horizontalScrollBar();
   horizontal->setRange(0, needHorizontal ? std::max(0, image.width() - viewWidth) : 0);
   horizontal->setSingleStep(FCellWidth / 4 + 1);
@@ -554,9 +582,7 @@ void TSimpleTerminal::paintEvent(QPaintEvent* Event) {
         this,
         [this] {
           FRebuildPending = false;
-          TCursorHider hider(*this);
-          MeasureCells();
-          RebuildBitmap(true);
+          Remeasure();
         },
         Qt::QueuedConnection);
   }
@@ -567,20 +593,28 @@ void TSimpleTerminal::paintEvent(QPaintEvent* Event) {
   for (const QRect& rect : outside) painter.fillRect(rect, FColor);
 }
 
+// Also called for the viewport's own resizes, when a bar shows or hides.
 void TSimpleTerminal::resizeEvent(QResizeEvent* Event) {
   QAbstractScrollArea::resizeEvent(Event);
+  const bool keepCursor = CursorInSight();
   UpdateScrollBars();
+  if (keepCursor) MakeCursorVisible();
 }
 
 void TSimpleTerminal::scrollContentsBy(int, int) { viewport()->update(); }
 
 void TSimpleTerminal::changeEvent(QEvent* Event) {
   QAbstractScrollArea::changeEvent(Event);
-  if (Event->type() == QEvent::FontChange && FBuilt) {
-    TCursorHider hider(*this);
-    MeasureCells();
-    RebuildBitmap(true);
-  }
+  if (Event->type() == QEvent::FontChange && FBuilt) Remeasure();
+}
+
+void TSimpleTerminal::Remeasure() {
+  TCursorHider hider(*this);
+  // Asked of the view as it was laid out for the old cells.
+  const bool keepCursor = CursorInSight();
+  MeasureCells();
+  RebuildBitmap(true);
+  if (keepCursor) MakeCursorVisible();
 }
 
 // ---- keys -----------------------------------------------------------------------------

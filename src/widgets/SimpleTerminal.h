@@ -192,6 +192,13 @@ class TSimpleTerminal : public QAbstractScrollArea {
   void HideCursor();
   void Blink();
   void MakeCursorVisible();
+  // With ScrollToCursor, a change of the cells (font, screen density) or of the
+  // view's size keeps the cursor's cell in sight when it was in sight before; a
+  // view scrolled elsewhere stays where it is. True when the cursor's cell lies
+  // wholly in the view as last laid out.
+  bool CursorInSight() const;
+  // Measures the cells and draws the screen anew, contents kept.
+  void Remeasure();
   void InvalidateBitmapRect(const QRect& Rect);
   void UpdateScrollBars();
   void ApplyAutoSize();
@@ -231,6 +238,7 @@ class TSimpleTerminal : public QAbstractScrollArea {
   int FScrollBottom = 23;
   QColor FColor;
   QColor FFontColor;
+  QSize FViewSize;  // the view's size as the bars lay it out
   bool FBuilt = false;
   bool FRebuildPending = false;
 };
