@@ -4,7 +4,6 @@
 // and arrives byte for byte; turning the port off, or the TCP client leaving,
 // frees a CP/M that waits on a stalled peer; and a TCP console with no client
 // connected lets CP/M run at its normal speed.
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -35,7 +34,7 @@ constexpr auto kPatience = std::chrono::minutes(5);
 // How long a peer stops reading in the middle of the output.
 constexpr auto kPause = std::chrono::milliseconds(2500);
 // The client's socket takes little more than this while the client does not
-// read, so that its pause soon holds the server, and then CP/M, back.
+// read, so that the server's sooner holds CP/M back.
 constexpr int kClientReceiveBuffer = 8192;
 
 std::vector<uint8_t> Bytes(const std::string& Text) { return std::vector<uint8_t>(Text.begin(), Text.end()); }
@@ -52,18 +51,12 @@ class CpmComOutputTest : public ::testing::Test {
     Rig = std::make_unique<TCpmBootRig>(korvel_test::Fixture(kCpmImage).string(), KORVEL_BIOS_HEX);
     DiskA = Rig->Machine->DriveFileName[0];
     TCpmBootRig::ImportFile(DiskA, "BIG.TXT", Bytes(Text));
-    // What CP/M writes to COM1's data port, whether or not anyone takes it, and
-    // how often the BIOS found a COM port holding its output back.
+    // What CP/M writes to COM1's data port, whether or not anyone takes it. (The
+    // BIOS writes only what the port takes, so nothing here is written twice.)
     TCpuPortWriteProc deviceWrite = Machine().Cpu().OnPortWrite;
     Machine().Cpu().OnPortWrite = [this, deviceWrite](TCpuEmu& Sender, uint16_t Port, uint8_t Data) {
       if (static_cast<uint8_t>(Port) == 21) Com1Written += static_cast<char>(Data);
       deviceWrite(Sender, Port, Data);
-    };
-    TCpuPortReadProc deviceRead = Machine().Cpu().OnPortRead;
-    Machine().Cpu().OnPortRead = [this, deviceRead](TCpuEmu& Sender, uint16_t Port, uint8_t& Data) {
-      deviceRead(Sender, Port, Data);
-      const uint8_t device = static_cast<uint8_t>(Port);
-      if ((device == 20 || device == 22) && !(Data & 4)) ++HeldBackPolls;
     };
   }
   void TearDown() override { SetComPortDevice(ComNumber, ""); }
@@ -96,7 +89,7 @@ class CpmComOutputTest : public ::testing::Test {
   // COM1 as the TCP server on a free port.
   void UseTcpCom1() {
     Machine().UseTcpAsCom1 = true;
-    Machine().Com1TcpPort = "0";
+    Machine().Com1TcpPort = std::to_string(0);  // any free port
     Machine().Com1Settings.Enabled = true;
     Machine().ActivateCom1();
     ASSERT_TRUE(Machine().TcpPort().GetActive()) << (Rig->Messages.empty() ? "" : Rig->Messages.front());
@@ -115,14 +108,16 @@ class CpmComOutputTest : public ::testing::Test {
   std::unique_ptr<TCpmBootRig> Rig;
   std::filesystem::path DiskA;
   std::string Com1Written;
-  uint64_t HeldBackPolls = 0;
   korvel_test::PseudoTerminal Peer;
 };
 
 // The console moved to COM1 as a TCP server with STAT, as a user does it. A
 // client that stops reading for a while in the middle of a 200 KB TYPE gets
-// every byte; one that stops reading for good and leaves frees CP/M, and the
-// next client finds the console working.
+// every byte, however late the busy host lets the server's thread run. (The
+// sockets of the loopback interface take megabytes before a client that does
+// not read holds the server back.) A client that stops reading for good holds
+// CP/M back once they are full, and frees it by leaving; the next client finds
+// the console working.
 TEST_F(CpmComOutputTest, TcpConsoleWaitsForAClientThatPausesAndIsFreedWhenItLeaves) {
   TCpmBootRig::ImportFile(DiskA, "STAT.COM", FixtureBytes("cpm22/programs/STAT.COM"));
   UseTcpCom1();
@@ -135,7 +130,6 @@ TEST_F(CpmComOutputTest, TcpConsoleWaitsForAClientThatPausesAndIsFreedWhenItLeav
 
   const size_t from = reader->Count();
   reader->PauseAt(from + 60000, kPause);
-  HeldBackPolls = 0;
   ASSERT_TRUE(korvel_test::SendAll(client, "TYPE BIG.TXT\r"));
   {
     TBusyHost load;
@@ -145,7 +139,6 @@ TEST_F(CpmComOutputTest, TcpConsoleWaitsForAClientThatPausesAndIsFreedWhenItLeav
   const std::string expected = "TYPE BIG.TXT\r\r\n" + Text + "\r\na>";
   EXPECT_TRUE(shown == expected) << shown.size() << " bytes shown, " << expected.size() << " expected";
   EXPECT_TRUE(reader->Paused());
-  EXPECT_GT(HeldBackPolls, 0u) << "the client's pause never held CP/M back";
 
   reader.reset();
   ::close(client);
@@ -175,17 +168,19 @@ TEST_F(CpmComOutputTest, TcpConsoleWaitsForAClientThatPausesAndIsFreedWhenItLeav
 
   const int next = korvel_test::ConnectLoopback(Machine().TcpPort().GetLocalPort());
   ASSERT_GE(next, 0);
-  TPeerReader nextReader(next);
-  ASSERT_TRUE(korvel_test::SendAll(next, "DIR\r"));
-  EXPECT_TRUE(RunUntil([&] { return nextReader.Received().find("BIG      TXT") != std::string::npos; }))
-      << nextReader.Received();
-  ::shutdown(next, SHUT_RDWR);
+  {
+    TPeerReader nextReader(next);
+    EXPECT_TRUE(korvel_test::SendAll(next, "DIR\r"));
+    EXPECT_TRUE(RunUntil([&] { return nextReader.Received().find("BIG      TXT") != std::string::npos; }))
+        << nextReader.Received();
+  }
   ::close(next);
   EXPECT_TRUE(Rig->Messages.empty()) << Rig->Messages.front();
 }
 
-// PIP PUN:= to COM2 on a pseudo-terminal whose reader stops for a while gets
-// every byte there; a reader that stops for good holds PIP until the port is
+// PIP PUN:= to COM2 on a pseudo-terminal: a reader that stops holds PIP back
+// once the pseudo-terminal is full, and gets every byte when it reads on a few
+// seconds later; a reader that stops for good holds PIP until the port is
 // turned off, and then PIP ends.
 TEST_F(CpmComOutputTest, PunchOnAComPortWaitsForAPausedPeerAndIsFreedWhenThePortIsTurnedOff) {
   TCpmBootRig::ImportFile(DiskA, "PIP.COM", FixtureBytes("cpm22/programs/PIP.COM"));
@@ -194,19 +189,23 @@ TEST_F(CpmComOutputTest, PunchOnAComPortWaitsForAPausedPeerAndIsFreedWhenThePort
   ASSERT_TRUE(Rig->BootToPrompt()) << Rig->CrtOutput;
   TPeerReader reader(Peer.Master());
 
-  reader.PauseAt(60000, kPause);
-  HeldBackPolls = 0;
+  // The reader stops after 60000 bytes, and reads on once CP/M has waited for
+  // it for a while.
+  reader.StopAt(60000);
   size_t from = Rig->CrtOutput.size();
   Rig->Type("PIP PUN:=BIG.TXT\r");
   const std::string expected = korvel_boot::Punched(Text);
   {
     TBusyHost load;
+    ASSERT_TRUE(RunUntilStalled([&] { return Machine().ComRx2().TxReady(); }));
+    const auto readOn = Clock::now() + kPause;
+    RunUntil([&] { return Clock::now() >= readOn; });
+    EXPECT_FALSE(PromptAfter(Rig->CrtOutput, from)) << "CP/M did not wait for the peer";
+    reader.ReadOn();
     EXPECT_TRUE(RunUntil([&] { return PromptAfter(Rig->CrtOutput, from); })) << Rig->CrtOutput.substr(from);
     ASSERT_TRUE(korvel_test::WaitUntil([&] { return reader.Count() >= expected.size(); }, kPatience));
   }
   EXPECT_TRUE(reader.Received() == expected) << reader.Count() << " bytes punched, " << expected.size() << " expected";
-  EXPECT_TRUE(reader.Paused());
-  EXPECT_GT(HeldBackPolls, 0u) << "the reader's pause never held CP/M back";
 
   reader.StopAt(reader.Count() + 20000);
   from = Rig->CrtOutput.size();

@@ -81,7 +81,8 @@ inline bool SendAll(int Handle, const std::string& Text) {
 
 // Reads a descriptor on a thread of its own and keeps what it read. It can hold
 // back once a number of bytes has come: for a while (a peer busy elsewhere) or
-// for good (a stalled peer). It does not own the descriptor.
+// until told to read on (a stalled peer). It does not own the descriptor, which
+// must stay open until the reader is gone.
 class TPeerReader {
  public:
   explicit TPeerReader(int Handle) : FThread([this, Handle] { Run(Handle); }) {}
@@ -98,11 +99,12 @@ class TPeerReader {
     FPauseAt = Count;
     FPauseLength = Length;
   }
-  // Reads nothing more once Count bytes have come in all.
+  // Reads nothing more once Count bytes have come in all, until ReadOn.
   void StopAt(size_t Count) {
     std::lock_guard<std::mutex> guard(FLock);
     FStopAt = Count;
   }
+  void ReadOn() { StopAt(SIZE_MAX); }
   std::string Received() {
     std::lock_guard<std::mutex> guard(FLock);
     return FReceived;
