@@ -415,28 +415,19 @@ INSTAT:
         ret
 
 ; Serial output of C to the COM port whose status port is B (BC pushed by
-; the caller). Waits a while for the port to take the byte; a port that
-; stays closed or stalled drops it rather than hanging CP/M.
+; the caller). Waits for the port to take the byte for as long as its peer
+; holds the line back, as on a serial line with handshake. A port that no
+; peer can drain (off, or TCP with no client) takes every byte at once.
 COMOUT:
-        push    hl
-        ld      hl, 0
         ld      a, c
         ld      c, b
         ld      b, a
 COMOUT1:
         in      a, (c)
         and     OUTRDY
-        jr      nz, COMOUT2
-        dec     hl
-        ld      a, h
-        or      l
-        jr      nz, COMOUT1
-        jr      COMOUT3
-COMOUT2:
+        jr      z, COMOUT1
         inc     c
         out     (c), b
-COMOUT3:
-        pop     hl
         pop     bc
         ret
 

@@ -2,19 +2,25 @@
 //  - cold boot: from ColdBoot() (images loaded, disks mounted, boot image
 //    written onto drive A) to the CCP's prompt on the CRT, best and median of
 //    several boots;
+//  - COM1 as a TCP console: TYPE of a 200 KB file to a loopback client that
+//    reads all the time, in kilobytes per second, and the bytes it lost; then
+//    the same TYPE with no client connected, in instructions beside a TYPE to
+//    the CRT (output no client can take must not slow CP/M down);
 //  - ZEXDOC under CP/M: typed at the prompt and run through run-loop passes of
 //    100001 instructions with the breakpoint compare, its console output going
 //    through the BIOS into the VT100 emulator; millions of instructions per second.
-//   machine_bench [zexdoc-instructions]   (default: the whole of ZEXDOC)
+//   machine_bench [zexdoc-instructions]   (default: the whole of ZEXDOC; 0 skips it)
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "CpmBootRig.h"
+#include "SerialPeers.h"
 
 namespace {
 
@@ -45,6 +51,94 @@ bool RunPassesUntil(korvel_boot::TCpmBootRig& rig, const std::string& text, uint
     from = rig.CrtOutput.size() > text.size() ? rig.CrtOutput.size() - text.size() : 0;
   }
   return false;
+}
+
+// The console's output of a TYPE: what comes after the echoed command line and
+// before the next prompt.
+std::string TypedText(const std::string& Output) {
+  const size_t start = Output.find("\r\n");
+  const size_t end = Output.rfind("\r\na>");
+  if (start == std::string::npos || end == std::string::npos || end < start + 2) return {};
+  return Output.substr(start + 2, end - start - 2);
+}
+
+// CP/M's console on COM1 as the TCP server.
+void TcpConsole(const std::string& cpm) {
+  const std::string text = korvel_boot::NumberedText(200 * 1024);
+  korvel_boot::TCpmBootRig rig(cpm, KORVEL_BIOS_HEX);
+  TMachine& machine = *rig.Machine;
+  korvel_boot::TCpmBootRig::ImportFile(machine.DriveFileName[0], "BIG.TXT", std::vector<uint8_t>(text.begin(), text.end()));
+  // What CP/M writes to COM1's data port, whether or not anyone takes it.
+  std::string written;
+  TCpuPortWriteProc deviceWrite = machine.Cpu().OnPortWrite;
+  machine.Cpu().OnPortWrite = [&written, deviceWrite](TCpuEmu& Sender, uint16_t Port, uint8_t Data) {
+    if (static_cast<uint8_t>(Port) == 21) written += static_cast<char>(Data);
+    deviceWrite(Sender, Port, Data);
+  };
+
+  // The same TYPE on the CRT, for the instructions it takes.
+  const auto fail = [](const char* what) { std::fprintf(stderr, "machine_bench: %s\n", what); };
+  if (!rig.BootToPrompt()) return fail("no prompt on the CRT");
+  rig.Type("TYPE BIG.TXT\r");
+  uint64_t first = machine.Cpu().InstructionCount;
+  if (!rig.RunUntilOutput("\r\na>", 2'000'000'000)) return fail("TYPE on the CRT did not end");
+  const uint64_t crtInstructions = machine.Cpu().InstructionCount - first;
+
+  machine.UseTcpAsCom1 = true;
+  machine.Com1TcpPort = "0";
+  machine.Com1Settings.Enabled = true;
+  machine.ActivateCom1();
+  machine.ColdBootIoByte = 3;  // CON = UC1 (COM1)
+  const int client = korvel_test::ConnectLoopback(machine.TcpPort().GetLocalPort());
+  if (client < 0) return fail("no connection to the TCP console");
+  {
+    korvel_test::TPeerReader reader(client);
+    const auto runUntil = [&](size_t from) {
+      const auto deadline = Clock::now() + std::chrono::seconds(120);
+      while (Clock::now() < deadline && machine.GetRunCpu()) {
+        machine.RunPass();
+        rig.MainThread.RunPending();
+        if (reader.Received().find("\r\na>", from) != std::string::npos) return true;
+      }
+      return false;
+    };
+    machine.ColdBoot();
+    if (!runUntil(0)) return fail("no prompt on the TCP console");
+    for (int round = 0; round < 3; ++round) {
+      const size_t from = reader.Count();
+      korvel_test::SendAll(client, "TYPE BIG.TXT\r");
+      const auto start = Clock::now();
+      const bool done = runUntil(from + 16);
+      const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+      const std::string shown = TypedText(reader.Received().substr(from));
+      std::printf("TYPE of %zu bytes to a TCP client on COM1: %.0f KB/s, %lld bytes lost%s%s\n", text.size(),
+                  static_cast<double>(text.size()) / 1024 / seconds,
+                  static_cast<long long>(text.size()) - static_cast<long long>(shown.size()),
+                  shown == text || shown.size() != text.size() ? "" : " (bytes changed)", done ? "" : " (no prompt)");
+    }
+    // A client that only types the command and leaves at once.
+    ::shutdown(client, SHUT_RDWR);
+  }
+  ::close(client);
+  const int typist = korvel_test::ConnectLoopback(machine.TcpPort().GetLocalPort());
+  korvel_test::SendAll(typist, "TYPE BIG.TXT\r");
+  ::close(typist);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const size_t from = written.size();
+  first = machine.Cpu().InstructionCount;
+  const uint64_t limit = first + 40 * crtInstructions;
+  bool done = false;
+  while (!done && machine.Cpu().InstructionCount < limit && machine.GetRunCpu()) {
+    machine.RunPass();
+    rig.MainThread.RunPending();
+    done = written.find("\r\na>", from + 16) != std::string::npos;
+  }
+  std::printf("TYPE of %zu bytes to COM1 over TCP with no client: %s %llu instructions, %.1f times those of the same "
+              "TYPE on the CRT (%llu)%s\n",
+              text.size(), done ? "done in" : "stopped after", static_cast<unsigned long long>(machine.Cpu().InstructionCount - first),
+              static_cast<double>(machine.Cpu().InstructionCount - first) / static_cast<double>(crtInstructions),
+              static_cast<unsigned long long>(crtInstructions),
+              done ? "" : (", " + std::to_string(written.size() - from) + " bytes written").c_str());
 }
 
 }  // namespace
@@ -79,7 +173,10 @@ int main(int argc, char** argv) {
               bootMs.front(), bootMs[bootMs.size() / 2], bootMs.back(), bootMs.size(),
               static_cast<unsigned long long>(bootInstructions));
 
+  TcpConsole(cpm);
+
   // ZEXDOC under CP/M.
+  if (zexdocLimit == 0) return 0;
   rig.Type("ZEXDOC\r");
   if (!rig.RunUntilOutput("ZEXDOC", 10'000'000)) {
     std::fprintf(stderr, "machine_bench: ZEXDOC was not typed\n");

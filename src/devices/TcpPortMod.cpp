@@ -30,6 +30,12 @@ void TMyClientThread::Execute() {
 }
 
 void TMyClientThread::Serve(TTcpSocket& Client) {
+  FHasClient.store(true);
+  ServeUntilGone(Client);
+  FHasClient.store(false);
+}
+
+void TMyClientThread::ServeUntilGone(TTcpSocket& Client) {
   while (!FTerminated.load()) {
     bool activity = false;
     if (FTxSent == FTxCount && GetTxData) {
@@ -63,7 +69,7 @@ void TMyClientThread::Serve(TTcpSocket& Client) {
       activity = DeliverReceived();
       if (closed) return;
     }
-    if (!activity) Idle(FRxDelivered == FRxCount ? &Client : nullptr);
+    if (!activity) Idle(Client, FRxDelivered == FRxCount, FTxSent < FTxCount);
   }
 }
 
@@ -75,9 +81,12 @@ bool TMyClientThread::DeliverReceived() {
   return taken > 0;
 }
 
-void TMyClientThread::Idle(TTcpSocket* Client) {
-  pollfd waits[2] = {{FWake.Handle(), POLLIN, 0}, {Client ? Client->Handle() : -1, POLLIN, 0}};
-  poll(waits, 2, 1);
+void TMyClientThread::Idle(TTcpSocket& Client, bool Readable, bool Writable) {
+  const short events = static_cast<short>((Readable ? POLLIN : 0) | (Writable ? POLLOUT : 0));
+  pollfd waits[3] = {{FWake.Handle(), POLLIN, 0}, {FOutputWake.Handle(), POLLIN, 0}, {Client.Handle(), events, 0}};
+  // A socket that fails or hangs up wakes the poll even without events asked for.
+  poll(waits, 3, Readable ? -1 : 1);
+  if (waits[1].revents & POLLIN) FOutputWake.Reset();
 }
 
 TTcpPortModule::TTcpPortModule() = default;
@@ -114,6 +123,7 @@ void TTcpPortModule::GetTxData(TMyClientThread&, uint8_t* Buffer, int& Count, in
   std::lock_guard<std::mutex> guard(FLock);
   Count = 0;
   while (Count < Size && FTransmitFIFO.Get(Buffer[Count])) ++Count;
+  FTransmitIdle = Count == 0;
 }
 
 bool TTcpPortModule::RxReady() {
@@ -138,4 +148,10 @@ void TTcpPortModule::WriteByte(uint8_t Value) {
   if (!GetActive()) return;
   std::lock_guard<std::mutex> guard(FLock);
   FTransmitFIFO.Put(Value);
+  // Only a thread that found nothing to send sleeps on the queue; one busy
+  // sending comes back for the byte by itself.
+  if (FTransmitIdle) {
+    FTransmitIdle = false;
+    FClientThread->WakeForOutput();
+  }
 }

@@ -25,7 +25,9 @@ using TClientGetDataProc = std::function<void(TMyClientThread& Sender, uint8_t* 
 
 // The server's client thread: accepts a client, serves it until it leaves, then
 // waits for the next. Bytes it has taken but not yet passed on are kept for the
-// next client.
+// next client. While it serves a client it sleeps until there is something to
+// do: the client sends, the client's socket takes more, or the machine queues
+// output (WakeForOutput).
 class TMyClientThread final {
  public:
   TClientGetDataProc GetTxData;
@@ -39,20 +41,29 @@ class TMyClientThread final {
   // Connects the data events and starts the thread.
   void Start();
   void Terminate();
+  // Output was queued for a thread that found none the last time it looked.
+  void WakeForOutput() { FOutputWake.Signal(); }
+  // A client is connected and served.
+  bool HasClient() const { return FHasClient.load(); }
 
  private:
   static constexpr int kTransferSize = 512;
 
   void Execute();
   void Serve(TTcpSocket& Client);
+  void ServeUntilGone(TTcpSocket& Client);
   // Passes received bytes on; true when any were taken.
   bool DeliverReceived();
-  // Waits up to 1 ms for a stop request or, when Client is given, for its data.
-  void Idle(TTcpSocket* Client);
+  // Sleeps until a stop request, queued output or the client's socket (readable
+  // when Readable, writable when Writable) wakes it; received bytes waiting
+  // for room in the machine's queue are offered again after 1 ms.
+  void Idle(TTcpSocket& Client, bool Readable, bool Writable);
 
   TTcpListener& FListener;
   TWakeEvent FWake;
+  TWakeEvent FOutputWake;
   std::atomic<bool> FTerminated{false};
+  std::atomic<bool> FHasClient{false};
   uint8_t FTxBuffer[kTransferSize + 16] = {};
   int FTxCount = 0;
   int FTxSent = 0;
@@ -89,6 +100,9 @@ class TTcpPortModule final {
   bool TxReady();
   // A byte for a full queue is dropped.
   void WriteByte(uint8_t Value);
+  // A client is connected: the transmit queue drains as fast as it reads.
+  // Without one the queue only keeps what the next client receives first.
+  bool HasClient() const { return GetActive() && FClientThread && FClientThread->HasClient(); }
 
   // The client thread's side.
   void PutRxData(TMyClientThread& Sender, const uint8_t* Buffer, int& Count, int Size);
@@ -96,6 +110,8 @@ class TTcpPortModule final {
 
  private:
   std::mutex FLock;
+  // The client thread found the transmit queue empty and waits to be woken.
+  bool FTransmitIdle = false;
   TByteFIFO FTransmitFIFO{512};
   TByteFIFO FReceiveFIFO{512};
   std::string FListenPort = "9999";

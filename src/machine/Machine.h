@@ -17,7 +17,9 @@
 //   72 cold-boot IOBYTE        112-119 disk controller (command/status, drive,
 //   sector low/high, track low/high, DMA low/high)
 // Status bits: 2 = a byte is waiting, 4 = the device accepts a byte. A port that
-// no device answers reads 255 and ignores writes.
+// no device answers reads 255 and ignores writes. A COM port whose peer holds
+// the line back clears bit 4 until it takes a byte again; a COM port that no
+// peer drains (off, or TCP with no client) always sets it.
 #pragma once
 
 #include <array>
@@ -250,8 +252,11 @@ class TMachine {
   TComPortSettings Com2Settings{false, 2, -1, 3, false, true, {}};
   bool UseTcpAsCom1 = false;
   std::string Com1TcpPort = "9999";
-  // How long a serial data-port write may wait for the previous byte to leave;
-  // a byte that still cannot go is dropped.
+  // A data-port write to a port whose peer holds the line back keeps the
+  // processor on its OUT instruction until the port takes the byte (see
+  // HoldOutputInstruction). Only a block output instruction (OUTI, OTIR, ...),
+  // which cannot be held, waits this long for the port; its byte is dropped
+  // when it still cannot go.
   uint32_t ComWriteTimeoutMs = 20;
   bool DropNextCom1Block = false;
   bool DropNextCom2Block = false;
@@ -325,6 +330,9 @@ class TMachine {
   void ComModemSignal(int Port, uint8_t Signals);
   void ComBreak(int Port);
   void ComPortFailed(int Port, const std::string& Reason);
+  // Sets PC back to the OUT instruction being run, so that it runs again; false
+  // for an instruction that cannot be run again.
+  bool HoldOutputInstruction();
 
   // System manager.
   std::string SysMountCommand(const std::string& Argument);

@@ -1,7 +1,9 @@
 // The two serial ports: COM1 (a host port or the TCP server) and COM2, their
 // data, status and settings ports, received data and BREAK.
+#include <chrono>
 #include <cstring>
 #include <exception>
+#include <thread>
 
 #include "Machine.h"
 
@@ -54,18 +56,22 @@ void TMachine::InitComPorts() {
 
 // ---------------------------------------------------------------- ports 20-23, 48, 49
 
+// Status bit 4 ("takes a byte") of a port that a peer drains (a TCP client
+// connected, a serial port open) follows the port: a peer that holds the line
+// back keeps it clear, and the BIOS waits. A port that no peer drains (off,
+// closed after a failure, TCP with no client) always takes a byte, so output to
+// it never slows CP/M: it is dropped, or kept for the next TCP client while the
+// queue has room.
 void TMachine::ComPortRead(uint8_t Port, uint8_t& Data) {
   switch (Port) {
     case 20: {
       uint8_t Status = 0;
       if (UseTcpAsCom1) {
-        if (FTcpPort->GetActive()) {
-          if (FTcpPort->RxReady()) Status |= 2;
-          if (FTcpPort->TxReady()) Status |= 4;
-        }
-      } else if (FComRx1->GetActive()) {
-        if (Com1Queue.Count() > 0) Status |= 2;
-        if (FComRx1->TxReady()) Status |= 4;
+        if (FTcpPort->RxReady()) Status |= 2;
+        if (!FTcpPort->HasClient() || FTcpPort->TxReady()) Status |= 4;
+      } else {
+        if (FComRx1->GetActive() && Com1Queue.Count() > 0) Status |= 2;
+        if (!FComRx1->GetActive() || FComRx1->TxReady()) Status |= 4;
       }
       Data = Status;
       break;
@@ -78,10 +84,8 @@ void TMachine::ComPortRead(uint8_t Port, uint8_t& Data) {
       break;
     case 22: {
       uint8_t Status = 0;
-      if (FComRx2->GetActive()) {
-        if (Com2Queue.Count() > 0) Status |= 2;
-        if (FComRx2->TxReady()) Status |= 4;
-      }
+      if (FComRx2->GetActive() && Com2Queue.Count() > 0) Status |= 2;
+      if (!FComRx2->GetActive() || FComRx2->TxReady()) Status |= 4;
       Data = Status;
       break;
     }
@@ -102,16 +106,26 @@ void TMachine::ComPortWrite(uint8_t Port, uint8_t Data) {
     case 21:
     case 23: {
       if (Port == 21 && UseTcpAsCom1) {
-        FTcpPort->WriteByte(Data);
+        if (FTcpPort->HasClient() && !FTcpPort->TxReady()) {
+          if (HoldOutputInstruction()) break;
+          // Cannot be held: the byte waits a while for the client, then goes
+          // if the queue has room.
+          const auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ComWriteTimeoutMs);
+          while (FTcpPort->HasClient() && !FTcpPort->TxReady() && std::chrono::steady_clock::now() < Deadline)
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
+        FTcpPort->WriteByte(Data);  // without a client: kept while the queue has room
         break;
       }
       const int Number = Port == 21 ? 1 : 2;
       TComRx& Rx = Number == 1 ? *FComRx1 : *FComRx2;
-      if (!Rx.GetActive()) break;
+      if (!Rx.GetActive()) break;  // no peer: dropped
+      if (!Rx.TxReady() && HoldOutputInstruction()) break;
       try {
-        // A byte that cannot leave within the time-out (a line held by flow
-        // control) is dropped; software that tests the status port never waits.
-        Rx.WriteByte(Data, ComWriteTimeoutMs);
+        // Software that tests the status port never gets here before the port
+        // takes the byte. An instruction that cannot be held waits up to the
+        // time-out for the line; a byte that still cannot go is dropped.
+        if (!Rx.WriteByte(Data, ComWriteTimeoutMs) && Rx.GetActive()) HoldOutputInstruction();
       } catch (const std::exception& Error) {
         ComPortFailed(Number, Error.what());
       }
@@ -124,6 +138,24 @@ void TMachine::ComPortWrite(uint8_t Port, uint8_t Data) {
       SetComConfig(2, Data);
       break;
   }
+}
+
+// A byte written to a port whose peer holds the line back, by a program that
+// did not wait for the status port: OUT (n),A and OUT (C),r are run again until
+// the port takes the byte, as a device that holds the processor's WAIT line
+// keeps it on the instruction. The processor is not blocked: run passes go on,
+// the window keeps working, and turning the port off (or the TCP client
+// leaving) lets the instruction complete. The block instructions (OUTI, OTIR,
+// ...) have moved on by the time the byte arrives and cannot be held.
+bool TMachine::HoldOutputInstruction() {
+  TCpuEmu& Cpu = *FCpu;
+  const uint16_t At = Cpu.InstructionPC;
+  const uint8_t First = Cpu.Memory[At];
+  const uint8_t Second = Cpu.Memory[static_cast<uint16_t>(At + 1)];
+  if (First != 0xD3 && !(First == 0xED && (Second & 0xC7) == 0x41)) return false;
+  Cpu.SetRegisterPCH(static_cast<uint8_t>(At >> 8));
+  Cpu.SetRegisterPCL(static_cast<uint8_t>(At));
+  return true;
 }
 
 uint8_t TMachine::GetComConfig(int Port) const {

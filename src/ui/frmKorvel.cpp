@@ -41,7 +41,7 @@ TMainOrvanta::TMainOrvanta(IMainDialogs* Dialogs, const std::string& ProgramName
     std::error_code Ignored;
     std::filesystem::current_path(FWorkFolder, Ignored);
   }
-  WriteBiosImageIfMissing(FWorkFolder);
+  WriteBiosImage(FWorkFolder);
   ExportFolder = FWorkFolder;
 
   FMainThread.SetErrorHandler([this](const std::string& Text) { ReportError(Text); });

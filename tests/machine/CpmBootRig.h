@@ -39,6 +39,24 @@ inline std::vector<uint8_t> ComProgramFromHex(const std::string& hexFile) {
   return std::vector<uint8_t>(image.begin() + 0x100, image.begin() + range.Next);
 }
 
+// Lines of printable text, numbered, Size bytes in all.
+inline std::string NumberedText(size_t Size) {
+  std::string text;
+  for (int line = 0; text.size() < Size; ++line) {
+    char buffer[80];
+    std::snprintf(buffer, sizeof buffer, "%06d The quick brown fox jumps over the lazy dog; 0123456789.\r\n", line);
+    text += buffer;
+  }
+  text.resize(Size);
+  return text;
+}
+
+// What PIP sends to PUN: for a text: a leader of 40 nulls, the text, ^Z and a
+// trailer of 40 nulls.
+inline std::string Punched(const std::string& text) {
+  return std::string(40, '\0') + text + '\x1a' + std::string(40, '\0');
+}
+
 class TCpmBootRig {
   // Declared first: built before the machine that works in it, removed after it.
   TScratchFolder FFolder;
@@ -132,6 +150,14 @@ class TCpmBootRig {
     if (at == std::string::npos) return false;
     FMark(Tty) = at + Text.size();
     return true;
+  }
+
+  // One run-loop pass, with the typed keys fed in as the queues take them and
+  // the serial ports' events delivered afterwards.
+  void Pass() {
+    FeedKeys();
+    Machine->RunPass();
+    MainThread.RunPending();
   }
 
   // Types a command line and runs until the next prompt of Drive; returns

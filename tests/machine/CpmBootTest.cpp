@@ -333,8 +333,8 @@ TEST_F(CpmBootTest, ListDeviceReachesThePrinter) {
   EXPECT_NE(printed.find(text), std::string::npos) << printed;
 }
 
-// The list device on COM2 (LST = UL1) while that port is closed: the BIOS waits a
-// while for each byte, then drops it, so CP/M carries on instead of hanging.
+// The list device on COM2 (LST = UL1) while that port is closed: the port takes
+// every byte at once and drops it, so CP/M carries on instead of hanging.
 TEST_F(CpmBootTest, ListDeviceOnAClosedComPortDoesNotHangCpm) {
   TCpmBootRig::ImportFile(DiskA, "PIP.COM", FixtureBytes("cpm22/programs/PIP.COM"));
   TCpmBootRig::ImportFile(DiskA, "TEXT.TXT", TextBytes("Nobody listens.\r\n"));
@@ -371,23 +371,8 @@ TEST_F(CpmBootTest, BatchConsoleReadsTheReaderThenSwitchesToTheCrt) {
 
 // ---- Serial bursts ----------------------------------------------------------------------------
 
-// Lines of printable text, numbered, Size bytes in all.
-std::string NumberedText(size_t Size) {
-  std::string text;
-  for (int line = 0; text.size() < Size; ++line) {
-    char buffer[80];
-    std::snprintf(buffer, sizeof buffer, "%06d The quick brown fox jumps over the lazy dog; 0123456789.\r\n", line);
-    text += buffer;
-  }
-  text.resize(Size);
-  return text;
-}
-
-// What PIP sends to PUN: for a text: a leader of 40 nulls, the text, ^Z and a
-// trailer of 40 nulls.
-std::string Punched(const std::string& text) {
-  return std::string(40, '\0') + text + '\x1a' + std::string(40, '\0');
-}
+using korvel_boot::NumberedText;
+using korvel_boot::Punched;
 
 // A peer on the far end of a serial port that sends a burst on a thread of its
 // own, waiting whenever the port takes nothing more, as a writer on a

@@ -7,6 +7,7 @@ if(TARGET korvel_bios)
     SOURCES
       CpmBootRig.h
       CpmBootTest.cpp
+      CpmComOutputTest.cpp
     LIBRARIES korvel_machine korvel_bios
     TIMEOUT 600)
 

@@ -87,6 +87,33 @@ TEST(MainWindowTest, FirstStartMakesTheWorkFolderAndShowsTheCrtPage) {
   EXPECT_TRUE(Rig.Dialogs.Messages.empty());
 }
 
+// A user who ran the first version has its BIOS in the work folder: this
+// version's start replaces it with its own (whose COM output waits for a peer
+// instead of dropping bytes). A BIOS of the user's own, even one that differs
+// from that image in a single byte, is never touched.
+TEST(MainWindowTest, AStartUpdatesTheBiosAnEarlierVersionWroteButKeepsTheUsersOwn) {
+  TMainWindowRig Rig;
+  const std::filesystem::path Bios = Rig.WorkFolder() / "vantel.hex";
+  const std::vector<unsigned char> Current = korvel_test::ReadFile(KORVEL_BIOS_HEX);
+  const std::vector<unsigned char> Earlier = korvel_test::ReadFile(KORVEL_BIOS_EARLIER_HEX);
+  ASSERT_FALSE(Earlier.empty());
+  ASSERT_NE(Earlier, Current);
+  const auto Write = [&Bios](const std::vector<unsigned char>& Bytes) {
+    std::ofstream(Bios, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(Bytes.data()),
+                                                                   static_cast<std::streamsize>(Bytes.size()));
+  };
+  Write(Earlier);
+  Rig.Restart();
+  EXPECT_EQ(korvel_test::ReadFile(Bios), Current) << "the earlier version's BIOS was kept";
+
+  std::vector<unsigned char> Own = Earlier;
+  Own[Own.size() / 2] = Own[Own.size() / 2] == '0' ? '1' : '0';
+  Write(Own);
+  Rig.Restart();
+  EXPECT_EQ(korvel_test::ReadFile(Bios), Own) << "the user's own BIOS was replaced";
+  EXPECT_TRUE(Rig.Dialogs.Messages.empty());
+}
+
 TEST(MainWindowTest, BootsCpmOnTheCrtPageAndRunsDirTypedThere) {
   KORVEL_REQUIRE_FIXTURE("cpm22/cpm22.hex");
   TMainWindowRig Rig;
