@@ -5,25 +5,28 @@
 #include <QSaveFile>
 #include <QString>
 
-#ifdef KORVEL_BIOS_HEX
-// The committed bios/vantel.hex, placed into the program's read-only data by
-// the assembler. (The build does not see the file as a dependency of this
-// source: after a change of the BIOS this file is compiled again by a clean
-// build or by touching it.)
-asm(".pushsection .rodata\n"
-    ".globl KorvelBiosHexImage\n"
-    ".globl KorvelBiosHexImageEnd\n"
-    "KorvelBiosHexImage:\n"
-    ".incbin \"" KORVEL_BIOS_HEX "\"\n"
-    "KorvelBiosHexImageEnd:\n"
-    ".byte 0\n"
-    ".popsection\n");
-extern "C" const char KorvelBiosHexImage[];
-extern "C" const char KorvelBiosHexImageEnd[];
+// Places the bytes of the file Path into the program's read-only data, between
+// the symbols Name and Name##End, by the assembler. (The build sees the files
+// as dependencies of this source through src/ui/CMakeLists.txt.)
+#define KORVEL_EMBED_FILE(Name, Path)     \
+  asm(".pushsection .rodata\n"            \
+      ".globl " #Name "\n"                \
+      ".globl " #Name "End\n"             \
+      #Name ":\n"                         \
+      ".incbin \"" Path "\"\n"            \
+      #Name "End:\n"                      \
+      ".byte 0\n"                         \
+      ".popsection\n");                   \
+  extern "C" const char Name[];           \
+  extern "C" const char Name##End[]
 
-std::string_view BiosHexImage() {
-  return std::string_view(KorvelBiosHexImage, static_cast<size_t>(KorvelBiosHexImageEnd - KorvelBiosHexImage));
-}
+#define KORVEL_EMBEDDED_TEXT(Name) std::string_view(Name, static_cast<size_t>(Name##End - Name))
+
+#ifdef KORVEL_BIOS_HEX
+// The committed bios/vantel.hex.
+KORVEL_EMBED_FILE(KorvelBiosHexImage, KORVEL_BIOS_HEX);
+
+std::string_view BiosHexImage() { return KORVEL_EMBEDDED_TEXT(KorvelBiosHexImage); }
 #else
 std::string_view BiosHexImage() { return {}; }
 #endif
@@ -31,21 +34,11 @@ std::string_view BiosHexImage() { return {}; }
 #ifdef KORVEL_BIOS_EARLIER_HEX
 // The image the first version of the program wrote, byte for byte (its BIOS
 // gave up on a byte for a COM port after a fixed number of status polls).
-asm(".pushsection .rodata\n"
-    ".globl KorvelBiosEarlierHexImage1\n"
-    ".globl KorvelBiosEarlierHexImage1End\n"
-    "KorvelBiosEarlierHexImage1:\n"
-    ".incbin \"" KORVEL_BIOS_EARLIER_HEX "\"\n"
-    "KorvelBiosEarlierHexImage1End:\n"
-    ".byte 0\n"
-    ".popsection\n");
-extern "C" const char KorvelBiosEarlierHexImage1[];
-extern "C" const char KorvelBiosEarlierHexImage1End[];
+KORVEL_EMBED_FILE(KorvelBiosEarlierHexImage1, KORVEL_BIOS_EARLIER_HEX);
 
 static bool IsEarlierBiosImage(const QByteArray& Contents) {
-  const std::string_view Earlier(KorvelBiosEarlierHexImage1,
-                                 static_cast<size_t>(KorvelBiosEarlierHexImage1End - KorvelBiosEarlierHexImage1));
-  return std::string_view(Contents.constData(), static_cast<size_t>(Contents.size())) == Earlier;
+  return std::string_view(Contents.constData(), static_cast<size_t>(Contents.size())) ==
+         KORVEL_EMBEDDED_TEXT(KorvelBiosEarlierHexImage1);
 }
 #else
 static bool IsEarlierBiosImage(const QByteArray&) { return false; }
