@@ -30,6 +30,9 @@ namespace korvel_boot {
 
 using TScratchFolder = korvel_test::TTempFolder;
 
+// The bytes of a text, as a file on a CP/M disk holds them.
+inline std::vector<uint8_t> TextBytes(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
+
 // The bytes of a program assembled to run at 0100h, read from its Intel-hex file.
 inline std::vector<uint8_t> ComProgramFromHex(const std::string& hexFile) {
   std::vector<uint8_t> image(65536, 0);

@@ -28,13 +28,11 @@
 namespace {
 
 using korvel_boot::TCpmBootRig;
+using korvel_boot::TextBytes;
+using korvel_test::FixtureBytes;
 
 const char* const kCpmImage = "cpm22/cpm22.hex";
 
-std::vector<uint8_t> FixtureBytes(const std::string& relative) {
-  const std::vector<unsigned char> bytes = korvel_test::ReadFile(korvel_test::Fixture(relative));
-  return std::vector<uint8_t>(bytes.begin(), bytes.end());
-}
 
 // Bytes that change from record to record, with ^Z and zero bytes among them.
 std::vector<uint8_t> Pattern(size_t size) {
@@ -54,7 +52,6 @@ std::vector<uint8_t> AsRecords(std::vector<uint8_t> bytes) {
   return bytes;
 }
 
-std::vector<uint8_t> TextBytes(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
 
 class CpmBootTest : public ::testing::Test {
  protected:

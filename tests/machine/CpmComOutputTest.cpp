@@ -24,6 +24,8 @@
 namespace {
 
 using korvel_boot::TCpmBootRig;
+using korvel_boot::TextBytes;
+using korvel_test::FixtureBytes;
 using korvel_test::TBusyHost;
 using korvel_test::TPeerReader;
 using Clock = std::chrono::steady_clock;
@@ -37,20 +39,13 @@ constexpr auto kPause = std::chrono::milliseconds(2500);
 // read, so that the server's sooner holds CP/M back.
 constexpr int kClientReceiveBuffer = 8192;
 
-std::vector<uint8_t> Bytes(const std::string& Text) { return std::vector<uint8_t>(Text.begin(), Text.end()); }
-
-std::vector<uint8_t> FixtureBytes(const std::string& Relative) {
-  const std::vector<unsigned char> bytes = korvel_test::ReadFile(korvel_test::Fixture(Relative));
-  return std::vector<uint8_t>(bytes.begin(), bytes.end());
-}
-
 class CpmComOutputTest : public ::testing::Test {
  protected:
   void SetUp() override {
     KORVEL_REQUIRE_FIXTURE(kCpmImage);
     Rig = std::make_unique<TCpmBootRig>(korvel_test::Fixture(kCpmImage).string(), KORVEL_BIOS_HEX);
     DiskA = Rig->Machine->DriveFileName[0];
-    TCpmBootRig::ImportFile(DiskA, "BIG.TXT", Bytes(Text));
+    TCpmBootRig::ImportFile(DiskA, "BIG.TXT", TextBytes(Text));
     // What CP/M writes to COM1's data port, whether or not anyone takes it. (The
     // BIOS writes only what the port takes, so nothing here is written twice.)
     TCpuPortWriteProc deviceWrite = Machine().Cpu().OnPortWrite;

@@ -23,6 +23,9 @@ inline std::vector<unsigned char> ReadFile(const std::filesystem::path& path) {
   return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// The bytes of a shared fixture file.
+inline std::vector<unsigned char> FixtureBytes(const std::string& relative) { return ReadFile(Fixture(relative)); }
+
 }  // namespace korvel_test
 
 // Skips the current test with a clear message when a shared fixture is absent.
