@@ -20,12 +20,13 @@ void TMyClientThread::Terminate() {
 
 void TMyClientThread::Execute() {
   while (!FTerminated.load()) {
-    // Bytes that a client sent just before it left still go to the machine;
-    // until they have, accept waits only briefly between tries.
+    // Bytes of a client that left go to the machine as it makes room; the
+    // next client is accepted meanwhile.
     DeliverReceived();
-    const bool undelivered = FRxDelivered < FRxCount;
-    std::optional<TTcpSocket> client = FListener.Accept(FWake, undelivered ? 1 : -1);
-    if (client) Serve(*client);
+    if (WaitFor(FListener.Handle(), POLLIN) & POLLIN) {
+      std::optional<TTcpSocket> client = FListener.Accept(FWake, 0);
+      if (client) Serve(*client);
+    }
   }
 }
 
@@ -33,6 +34,7 @@ void TMyClientThread::Serve(TTcpSocket& Client) {
   FHasClient.store(true);
   ServeUntilGone(Client);
   FHasClient.store(false);
+  if (!FTerminated.load()) KeepWhatRemains(Client);
 }
 
 void TMyClientThread::ServeUntilGone(TTcpSocket& Client) {
@@ -52,16 +54,15 @@ void TMyClientThread::ServeUntilGone(TTcpSocket& Client) {
     }
     if (!activity) {
       bool closed = false;
-      if (FRxDelivered == FRxCount) {
+      if (FRxDelivered == FRxBuffer.size()) {
+        FRxBuffer.clear();
+        FRxDelivered = 0;
+        // What a client that left had sent may have grown it far beyond a transfer.
+        if (FRxBuffer.capacity() > kTransferSize) FRxBuffer.shrink_to_fit();
         bool failed = false;
         if (Client.WaitReadable(0, failed)) {
-          const ssize_t got = Client.Receive(FRxBuffer, kTransferSize);
-          if (got > 0) {
-            FRxCount = static_cast<int>(got);
-            FRxDelivered = 0;
-          } else if (got != TTcpSocket::kWouldBlock) {
-            closed = true;  // 0: the client closed; -1: the connection failed
-          }
+          const ssize_t got = ReceiveMore(Client);
+          closed = got == 0 || got == -1;  // 0: the client closed; -1: the connection failed
         } else if (failed) {
           closed = true;
         }
@@ -69,24 +70,47 @@ void TMyClientThread::ServeUntilGone(TTcpSocket& Client) {
       activity = DeliverReceived();
       if (closed) return;
     }
-    if (!activity) Idle(Client, FRxDelivered == FRxCount, FTxSent < FTxCount);
+    if (!activity && !Idle(Client, FRxDelivered == FRxBuffer.size(), FTxSent < FTxCount)) return;
+  }
+}
+
+ssize_t TMyClientThread::ReceiveMore(TTcpSocket& Client) {
+  const size_t held = FRxBuffer.size();
+  FRxBuffer.resize(held + kTransferSize);
+  const ssize_t got = Client.Receive(FRxBuffer.data() + held, kTransferSize);
+  FRxBuffer.resize(held + static_cast<size_t>(got > 0 ? got : 0));
+  return got;
+}
+
+void TMyClientThread::KeepWhatRemains(TTcpSocket& Client) {
+  FRxBuffer.erase(FRxBuffer.begin(), FRxBuffer.begin() + static_cast<ptrdiff_t>(FRxDelivered));
+  FRxDelivered = 0;
+  // The client closed its side or reset the connection, so nothing follows what
+  // the socket holds now; the host's receive buffer bounds it.
+  while (ReceiveMore(Client) > 0) {
   }
 }
 
 bool TMyClientThread::DeliverReceived() {
-  if (FRxDelivered >= FRxCount || !PutRxData) return false;
+  if (FRxDelivered >= FRxBuffer.size() || !PutRxData) return false;
   int taken = 0;
-  PutRxData(*this, FRxBuffer + FRxDelivered, taken, FRxCount - FRxDelivered);
-  FRxDelivered += taken;
+  PutRxData(*this, FRxBuffer.data() + FRxDelivered, taken, static_cast<int>(FRxBuffer.size() - FRxDelivered));
+  FRxDelivered += static_cast<size_t>(taken);
   return taken > 0;
 }
 
-void TMyClientThread::Idle(TTcpSocket& Client, bool Readable, bool Writable) {
-  const short events = static_cast<short>((Readable ? POLLIN : 0) | (Writable ? POLLOUT : 0));
-  pollfd waits[3] = {{FWake.Handle(), POLLIN, 0}, {FOutputWake.Handle(), POLLIN, 0}, {Client.Handle(), events, 0}};
-  // A socket that fails or hangs up wakes the poll even without events asked for.
-  poll(waits, 3, Readable ? -1 : 1);
-  if (waits[1].revents & POLLIN) FOutputWake.Reset();
+bool TMyClientThread::Idle(TTcpSocket& Client, bool Readable, bool Writable) {
+  // Asked for or not, a reset or a hang-up is reported; a close only when asked
+  // for (POLLRDHUP), and then also while the thread receives nothing.
+  const short events = static_cast<short>(POLLRDHUP | (Readable ? POLLIN : 0) | (Writable ? POLLOUT : 0));
+  return !(WaitFor(Client.Handle(), events) & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL));
+}
+
+short TMyClientThread::WaitFor(int Handle, short Events) {
+  pollfd waits[3] = {{FWake.Handle(), POLLIN, 0}, {FMachineWake.Handle(), POLLIN, 0}, {Handle, Events, 0}};
+  if (poll(waits, 3, -1) <= 0) return 0;  // interrupted: the caller looks again
+  if (waits[1].revents & POLLIN) FMachineWake.Reset();
+  return waits[2].revents;
 }
 
 TTcpPortModule::TTcpPortModule() = default;
@@ -117,6 +141,7 @@ void TTcpPortModule::PutRxData(TMyClientThread&, const uint8_t* Buffer, int& Cou
   std::lock_guard<std::mutex> guard(FLock);
   Count = 0;
   while (Count < Size && FReceiveFIFO.Put(Buffer[Count])) ++Count;
+  FReceiveRefused = Count < Size;
 }
 
 void TTcpPortModule::GetTxData(TMyClientThread&, uint8_t* Buffer, int& Count, int Size) {
@@ -135,7 +160,12 @@ bool TTcpPortModule::RxReady() {
 void TTcpPortModule::ReadByte(uint8_t& Value) {
   if (!GetActive()) return;
   std::lock_guard<std::mutex> guard(FLock);
-  FReceiveFIFO.Get(Value);
+  // A thread whose bytes the queue refused sleeps until half the queue is free
+  // again, so that it refills it in a few large steps, not one per byte read.
+  if (FReceiveFIFO.Get(Value) && FReceiveRefused && FReceiveFIFO.Count() <= FReceiveFIFO.Capacity() / 2) {
+    FReceiveRefused = false;
+    FClientThread->WakeForRoom();
+  }
 }
 
 bool TTcpPortModule::TxReady() {

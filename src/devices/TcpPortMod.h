@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "ByteFIFO.h"
 #include "TcpSocket.h"
@@ -24,10 +25,19 @@ using TClientPutDataProc = std::function<void(TMyClientThread& Sender, const uin
 using TClientGetDataProc = std::function<void(TMyClientThread& Sender, uint8_t* Buffer, int& Count, int Size)>;
 
 // The server's client thread: accepts a client, serves it until it leaves, then
-// waits for the next. Bytes it has taken but not yet passed on are kept for the
-// next client. While it serves a client it sleeps until there is something to
-// do: the client sends, the client's socket takes more, or the machine queues
-// output (WakeForOutput).
+// waits for the next. It sleeps until there is something to do: the client
+// sends or leaves, the client's socket takes more, the machine queues output
+// (WakeForOutput) or makes room for received bytes that its queue refused
+// (WakeForRoom).
+//
+// A client has left once it closed its side or reset the connection, also while
+// its bytes still wait for room in the machine's queue. Every byte it sent
+// before it left that the host still holds (after a close: all of them; after a
+// reset: all that had arrived, which the host keeps) is taken from the socket
+// and goes to the machine, in order, before any byte of the next client; the
+// next client is accepted at once and receives the machine's output meanwhile.
+// A client's close often turns into a reset by itself (its own side closes with
+// the machine's output unread), so a reset drops nothing either.
 class TMyClientThread final {
  public:
   TClientGetDataProc GetTxData;
@@ -42,7 +52,9 @@ class TMyClientThread final {
   void Start();
   void Terminate();
   // Output was queued for a thread that found none the last time it looked.
-  void WakeForOutput() { FOutputWake.Signal(); }
+  void WakeForOutput() { FMachineWake.Signal(); }
+  // The machine made room in a receive queue that refused bytes the last time.
+  void WakeForRoom() { FMachineWake.Signal(); }
   // A client is connected and served.
   bool HasClient() const { return FHasClient.load(); }
 
@@ -52,24 +64,34 @@ class TMyClientThread final {
   void Execute();
   void Serve(TTcpSocket& Client);
   void ServeUntilGone(TTcpSocket& Client);
+  // One receive of up to kTransferSize bytes behind those already held: the
+  // count, 0 when the client closed, TTcpSocket::kWouldBlock or -1.
+  ssize_t ReceiveMore(TTcpSocket& Client);
+  // Takes every byte that a client that left still has in its socket.
+  void KeepWhatRemains(TTcpSocket& Client);
   // Passes received bytes on; true when any were taken.
   bool DeliverReceived();
-  // Sleeps until a stop request, queued output or the client's socket (readable
-  // when Readable, writable when Writable) wakes it; received bytes waiting
-  // for room in the machine's queue are offered again after 1 ms.
-  void Idle(TTcpSocket& Client, bool Readable, bool Writable);
+  // Sleeps until a stop request, the machine's wake or the client's socket
+  // (readable when Readable, writable when Writable) wakes it. False when the
+  // client has left.
+  bool Idle(TTcpSocket& Client, bool Readable, bool Writable);
+  // Sleeps until a stop request, the machine's wake or Events on Handle;
+  // returns the events that Handle reported.
+  short WaitFor(int Handle, short Events);
 
   TTcpListener& FListener;
   TWakeEvent FWake;
-  TWakeEvent FOutputWake;
+  TWakeEvent FMachineWake;
   std::atomic<bool> FTerminated{false};
   std::atomic<bool> FHasClient{false};
   uint8_t FTxBuffer[kTransferSize + 16] = {};
   int FTxCount = 0;
   int FTxSent = 0;
-  uint8_t FRxBuffer[kTransferSize + 16] = {};
-  int FRxCount = 0;
-  int FRxDelivered = 0;
+  // Received bytes not yet delivered start at FRxDelivered. It holds one
+  // transfer while a client is served, and whatever a client that left still
+  // had in its socket.
+  std::vector<uint8_t> FRxBuffer;
+  size_t FRxDelivered = 0;
   std::thread FThread;
 };
 
@@ -112,6 +134,9 @@ class TTcpPortModule final {
   std::mutex FLock;
   // The client thread found the transmit queue empty and waits to be woken.
   bool FTransmitIdle = false;
+  // The receive queue refused bytes of the client thread, which waits to be
+  // woken once the machine has read half of the queue.
+  bool FReceiveRefused = false;
   TByteFIFO FTransmitFIFO{512};
   TByteFIFO FReceiveFIFO{512};
   std::string FListenPort = "9999";

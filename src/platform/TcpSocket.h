@@ -65,6 +65,8 @@ class TTcpListener final {
   void Listen(const std::string& PortText, const std::string& Address = std::string());
   void Close();
   bool IsListening() const { return FHandle >= 0; }
+  // The listening socket, to wait for a client beside other descriptors.
+  int Handle() const { return FHandle; }
   // The port actually bound (the chosen one when listening on port 0).
   uint16_t LocalPort() const;
 

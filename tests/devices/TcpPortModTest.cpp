@@ -1,12 +1,18 @@
 #include "TcpPortMod.h"
 
+#include <linux/sockios.h>
 #include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <thread>
 #include <vector>
+
+#include "WaitUntil.h"
 
 namespace {
 
@@ -77,6 +83,32 @@ std::vector<uint8_t> Pattern(size_t count, uint8_t seed = 0) {
   std::vector<uint8_t> data(count);
   for (size_t i = 0; i < count; ++i) data[i] = static_cast<uint8_t>(i * 13 + seed + i / 256);
   return data;
+}
+
+// Half a second of the process while the test thread sleeps: the share of the
+// wall time it spent on a processor, and how often a thread of it went to sleep
+// again (a thread that wakes every millisecond does so some 500 times).
+struct ProcessIdle {
+  double CpuShare;
+  long Sleeps;
+};
+
+ProcessIdle MeasureProcessIdle() {
+  rusage before{}, after{};
+  getrusage(RUSAGE_SELF, &before);
+  const auto start = Clock::now();
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  getrusage(RUSAGE_SELF, &after);
+  const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+  auto seconds = [](const timeval& time) { return static_cast<double>(time.tv_sec) + time.tv_usec / 1e6; };
+  const double cpu = seconds(after.ru_utime) - seconds(before.ru_utime) + seconds(after.ru_stime) - seconds(before.ru_stime);
+  return {cpu / wall, after.ru_nvcsw - before.ru_nvcsw};
+}
+
+void ExpectTheServerSleeps(const char* When) {
+  const ProcessIdle idle = MeasureProcessIdle();
+  EXPECT_LT(idle.CpuShare, 0.25) << When;
+  EXPECT_LT(idle.Sleeps, 100) << When;
 }
 
 }  // namespace
@@ -243,5 +275,51 @@ TEST(TcpPortModule, DestroyingWhileServingOrWaitingJoinsCleanly) {
     }
     // Nothing listens any more.
     EXPECT_THROW(TTcpSocket::Connect("127.0.0.1", port), ESocketError) << "round " << round;
+  }
+}
+
+TEST(TcpPortModule, ClientThatResetsOrClosesIsGoneAtOnceAndTheNextIsServedAfterItsBytes) {
+  using korvel_test::Bytes;
+  using korvel_test::WaitUntil;
+  for (const bool reset : {true, false}) {
+    SCOPED_TRACE(reset ? "the client resets" : "the client closes");
+    TcpBench bench;
+    // More than the machine's queue and the server's own buffer take, while the
+    // machine reads nothing: the rest waits in the socket.
+    const std::vector<uint8_t> sent = Pattern(3000, reset ? 6 : 7);
+    {
+      TTcpSocket client = bench.Connect();
+      ClientSends(client, sent);
+      ASSERT_TRUE(WaitUntil([&] { return bench.module.RxReady(); }));
+      ASSERT_TRUE(WaitUntil([&] {
+        int unacknowledged = -1;
+        return ioctl(client.Handle(), SIOCOUTQ, &unacknowledged) == 0 && unacknowledged == 0;
+      }));
+      if (reset) {
+        const linger abort{1, 0};
+        ASSERT_EQ(setsockopt(client.Handle(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort), 0);
+      }
+    }
+    EXPECT_TRUE(WaitUntil([&] { return !bench.module.HasClient(); }));
+    ExpectTheServerSleeps("after the client left");
+
+    // The next client is served at once: the machine's output reaches it while
+    // the previous client's bytes still wait for the machine.
+    TTcpSocket next = bench.Connect();
+    ASSERT_TRUE(WaitUntil([&] { return bench.module.HasClient(); }));
+    bench.module.WriteByte('>');
+    EXPECT_EQ(ClientReads(next, 1), Bytes(">"));
+    ClientSends(next, Bytes("next"));
+    ExpectTheServerSleeps("while the next client waits behind the previous one's bytes");
+
+    // The machine reads everything the client that left had sent, in order,
+    // then what the next one sends.
+    std::vector<uint8_t> expected = sent;
+    for (uint8_t value : Bytes("next")) expected.push_back(value);
+    EXPECT_EQ(bench.MachineReads(expected.size()), expected);
+    EXPECT_FALSE(bench.module.RxReady());
+    bench.module.WriteByte('<');
+    EXPECT_EQ(ClientReads(next, 1), Bytes("<"));
+    EXPECT_TRUE(bench.module.HasClient());
   }
 }
