@@ -204,29 +204,24 @@ int main(int argc, char** argv) {
       OneMiB.Add(Clock);
       if (Page.DiskFileList->count() != 8 || TCpmDiskDrive(First).FileList().Count() != 8) ++Failures;
 
-      TDiskDrive::FormatDriveFile(First);
-      Dialogs.Files.push_back(First.string());
-      Window.DM_SelectDiskFileAct->trigger();
-      Paint();
-      QElapsedTimer Single;
-      Single.start();
-      Dialogs.FileSets.push_back(std::vector<std::string>(Host.begin(), Host.begin() + 15));
-      Window.DM_ImportBinaryFileAct->trigger();
-      Paint();
-      OneDisk.Add(Single);
-      if (Page.DiskFileList->count() != 15) ++Failures;
-
-      TDiskDrive::FormatDriveFile(First);
-      Dialogs.Files.push_back(First.string());
-      Window.DM_SelectDiskFileAct->trigger();
-      Paint();
-      QElapsedTimer Text;
-      Text.start();
-      Dialogs.FileSets.push_back(Texts);
-      Window.DM_ImportTextFileAct->trigger();
-      Paint();
-      OneDiskText.Add(Text);
-      if (Page.DiskFileList->count() != 15 || TCpmDiskDrive(First).FileList().GetItem(0)->Records != 520) ++Failures;
+      // Files onto the first disk, blank again, in one import.
+      const auto ImportOntoBlankDisk = [&](QAction* Import, const std::vector<std::string>& Files, TFigure& Figure) {
+        TDiskDrive::FormatDriveFile(First);
+        Dialogs.Files.push_back(First.string());
+        Window.DM_SelectDiskFileAct->trigger();
+        Paint();
+        QElapsedTimer Single;
+        Single.start();
+        Dialogs.FileSets.push_back(Files);
+        Import->trigger();
+        Paint();
+        Figure.Add(Single);
+        if (Page.DiskFileList->count() != static_cast<int>(Files.size())) ++Failures;
+      };
+      ImportOntoBlankDisk(Window.DM_ImportBinaryFileAct, std::vector<std::string>(Host.begin(), Host.begin() + 15),
+                          OneDisk);
+      ImportOntoBlankDisk(Window.DM_ImportTextFileAct, Texts, OneDiskText);
+      if (TCpmDiskDrive(First).FileList().GetItem(0)->Records != 520) ++Failures;
     }
 
     std::printf("Disk manager, offscreen (%d runs)\n", Runs);
