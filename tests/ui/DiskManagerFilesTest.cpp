@@ -270,7 +270,8 @@ TEST(DiskManagerFilesTest, ImportTextEndsEveryLineWithCrLfAndTheRoomCheckCountsT
   // A host text with LF line ends: its first line's CR ends the first record,
   // an empty line, lines of every length.
   std::string Unix = std::string(127, 'a') + "\n\n";
-  for (int Line = 0; Unix.size() < 9000; ++Line) Unix += std::string(Line % 41, static_cast<char>('b' + Line % 20)) + "\n";
+  for (int Line = 0; Unix.size() < 9000; ++Line)
+    Unix += std::string(Line % 41, static_cast<char>('b' + Line % 20)) + "\n";
   // A text that starts with an LF, whose CR LF pair is split between two of
   // the chunks the import reads from the host, an LF that starts a chunk
   // without a CR before it, and a lone CR that ends one.
