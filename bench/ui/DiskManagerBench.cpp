@@ -5,7 +5,8 @@
 //    with 64 files, until the new lines are painted;
 //  - importing 1 MiB of host files (16 files of 64 KiB, eight onto each of two
 //    disks, since one disk holds 1008 KiB) through "Import Binary", and 960 KiB
-//    onto one disk in one import.
+//    onto one disk in one import; and 960 KiB of text with LF line ends onto
+//    one disk through "Import Text", which gives each line its CR.
 // Each figure is the median and the worst of its runs, in milliseconds.
 //   ui_diskmanager_bench [runs]   (default 20)
 #include <stdlib.h>
@@ -170,8 +171,19 @@ int main(int argc, char** argv) {
       std::ofstream(Path, std::ios::binary) << std::string(65536, static_cast<char>('a' + File));
       Host.push_back(Path.string());
     }
+    // 960 KiB of host text, lines of 63 characters and an LF: 1,024 CRs more
+    // per file on the disk.
+    std::string Lines;
+    while (Lines.size() < 65536) Lines += std::string(63, 'x') + "\n";
+    std::vector<std::string> Texts;
+    for (int File = 0; File < 15; ++File) {
+      const std::filesystem::path Path = Folder / Numbered("text", File, ".txt");
+      std::ofstream(Path, std::ios::binary) << Lines;
+      Texts.push_back(Path.string());
+    }
     TFigure OneMiB;
     TFigure OneDisk;
+    TFigure OneDiskText;
     for (int Run = 0; Run < std::max(3, Runs / 4); ++Run) {
       const std::filesystem::path First = Folder / "first.cpmdsk";
       const std::filesystem::path Second = Folder / "second.cpmdsk";
@@ -192,17 +204,24 @@ int main(int argc, char** argv) {
       OneMiB.Add(Clock);
       if (Page.DiskFileList->count() != 8 || TCpmDiskDrive(First).FileList().Count() != 8) ++Failures;
 
-      TDiskDrive::FormatDriveFile(First);
-      Dialogs.Files.push_back(First.string());
-      Window.DM_SelectDiskFileAct->trigger();
-      Paint();
-      QElapsedTimer Single;
-      Single.start();
-      Dialogs.FileSets.push_back(std::vector<std::string>(Host.begin(), Host.begin() + 15));
-      Window.DM_ImportBinaryFileAct->trigger();
-      Paint();
-      OneDisk.Add(Single);
-      if (Page.DiskFileList->count() != 15) ++Failures;
+      // Files onto the first disk, blank again, in one import.
+      const auto ImportOntoBlankDisk = [&](QAction* Import, const std::vector<std::string>& Files, TFigure& Figure) {
+        TDiskDrive::FormatDriveFile(First);
+        Dialogs.Files.push_back(First.string());
+        Window.DM_SelectDiskFileAct->trigger();
+        Paint();
+        QElapsedTimer Single;
+        Single.start();
+        Dialogs.FileSets.push_back(Files);
+        Import->trigger();
+        Paint();
+        Figure.Add(Single);
+        if (Page.DiskFileList->count() != static_cast<int>(Files.size())) ++Failures;
+      };
+      ImportOntoBlankDisk(Window.DM_ImportBinaryFileAct, std::vector<std::string>(Host.begin(), Host.begin() + 15),
+                          OneDisk);
+      ImportOntoBlankDisk(Window.DM_ImportTextFileAct, Texts, OneDiskText);
+      if (TCpmDiskDrive(First).FileList().GetItem(0)->Records != 520) ++Failures;
     }
 
     std::printf("Disk manager, offscreen (%d runs)\n", Runs);
@@ -211,6 +230,7 @@ int main(int argc, char** argv) {
     Report("switch disks in a 128-disk pack (64 files each)", Switch, 50);
     Report("import 1 MiB (16 x 64 KiB, two disks, two imports)", OneMiB, 200);
     Report("import 960 KiB (15 x 64 KiB) onto one disk", OneDisk, 200);
+    Report("Import Text 960 KiB of LF text (15 x 64 KiB), one disk", OneDiskText, 200);
     if (Dialogs.Messages > 0 || Failures > 0) {
       std::printf("%d messages, %d wrong results\n", Dialogs.Messages, Failures);
       Failures += Dialogs.Messages;

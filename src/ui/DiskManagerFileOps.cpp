@@ -11,6 +11,7 @@
 
 #include "AppendChar.h"
 #include "CpmDiskDrive.h"
+#include "CpmTextReader.h"
 #include "DiskManagerFileList.h"
 #include "DiskManagerNames.h"
 #include "DiskManagerPage.h"
@@ -29,6 +30,12 @@ std::string UpperCase(std::string Text) {
 }
 
 std::string BaseName(const std::string& Path) { return std::filesystem::path(Path).filename().string(); }
+
+// The bytes a host text file takes on a CP/M disk, its added CRs counted.
+int64_t HostTextSize(const std::string& Path) {
+  TFileStream Host(Path, TFileStream::TMode::OpenRead);
+  return TCpmTextReader::TextSize(Host);
+}
 
 }  // namespace
 
@@ -73,15 +80,23 @@ void TDiskManagerPage::ExportCpmFile(const std::string& FileName, const std::str
   Host.Commit();
 }
 
-int TDiskManagerPage::ImportHostFile(const std::string& FileName, const std::string& CpmName, uint8_t FillByte,
-                                     int User, int DiskIndex, const std::string& HostPath) {
+int TDiskManagerPage::ImportHostFile(const std::string& FileName, const std::string& CpmName, bool AsText, int User,
+                                     int DiskIndex, const std::string& HostPath) {
   int Index = -1;
   CheckNotInUse(FileName);
   TCpmDiskDrive Drive(FileName, DiskIndex);
   if (Drive.FileExists(CpmName, User)) throw ECpmDiskError("The CPM file already exists!");
   TFileStream Host(HostPath, TFileStream::TMode::OpenRead);
   try {
-    Drive.ImportFile(CpmName, Host, Host.GetSize(), Index, User, FillByte);
+    if (AsText) {
+      // Each line gets its CR; the file's records on the disk follow the text
+      // with them, and its last record is filled with ^Z.
+      const int64_t Size = TCpmTextReader::TextSize(Host);
+      TCpmTextReader Text(Host);
+      Drive.ImportFile(CpmName, Text, Size, Index, User, 0x1A);
+    } else {
+      Drive.ImportFile(CpmName, Host, Host.GetSize(), Index, User, 0);
+    }
   } catch (...) {
     // The file system has taken back every entry of the file that failed; the
     // page lists what the disk holds now.
@@ -161,13 +176,18 @@ void TDiskManagerPage::ImportFiles(bool AsText) {
   {
     TCpmDiskDrive Drive(FWindow.DiskManagerFile, FWindow.DiskManagerPackIndex);
     Drive.Drive().CheckWritable();
+    const int64_t FreeBytes = static_cast<int64_t>(Drive.FreeBlockCount()) * TCpmDiskDrive::RECORDS_PER_BLOCK *
+                              TCpmDiskDrive::RECORD_SIZE;
     int64_t Blocks = 0;
     int64_t Entries = 0;
     for (const TPlanned& File : Plan) {
       if (Drive.FileExists(File.Cpm, User))
         throw ECpmDiskError("The CPM file already exists!\n\"" + File.Cpm + "\" is in user area " +
                             std::to_string(User) + "; nothing was imported.");
-      const TCpmDiskDrive::TFileSpace Space = TCpmDiskDrive::SpaceForFile(File.Size);
+      // A text takes the CRs it gets too. One larger than the free space does
+      // not fit either way, and is not read for them.
+      const int64_t Size = AsText && File.Size <= FreeBytes ? HostTextSize(File.Host) : File.Size;
+      const TCpmDiskDrive::TFileSpace Space = TCpmDiskDrive::SpaceForFile(Size);
       Blocks += Space.Blocks;
       Entries += Space.DirEntries;
     }
@@ -183,8 +203,8 @@ void TDiskManagerPage::ImportFiles(bool AsText) {
   try {
     for (size_t Index = 0; Index < Plan.size(); ++Index) {
       const TPlanned& File = Plan[Index];
-      const int Row = ImportHostFile(FWindow.DiskManagerFile, File.Cpm, AsText ? 0x1A : 0, User,
-                                     FWindow.DiskManagerPackIndex, File.Host);
+      const int Row =
+          ImportHostFile(FWindow.DiskManagerFile, File.Cpm, AsText, User, FWindow.DiskManagerPackIndex, File.Host);
       RefreshFileList();
       if (Row >= 0 && Row < DiskFileList->count()) SelectRows({Row}, Row);
       Busy.Step(static_cast<int>(Index) + 1);

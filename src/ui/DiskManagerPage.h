@@ -99,9 +99,11 @@ class TDiskManagerPage : public QObject {
   void ExportCpmFile(const std::string& FileName, const std::string& Name, int User, bool AsText, int DiskIndex,
                      const std::string& HostPath);
   // The new file's line, -1 when it is not listed. A failure part way leaves
-  // no part of the file on the disk.
-  int ImportHostFile(const std::string& FileName, const std::string& CpmName, uint8_t FillByte, int User,
-                     int DiskIndex, const std::string& HostPath);
+  // no part of the file on the disk. Text gets CR LF line ends (a lone LF is
+  // read as CR LF) and ^Z after its end; binary is copied as it is, filled with
+  // zeros.
+  int ImportHostFile(const std::string& FileName, const std::string& CpmName, bool AsText, int User, int DiskIndex,
+                     const std::string& HostPath);
   void ViewCpmFile(const std::string& FileName, const std::string& Name, int User, int DiskIndex);
   // Writes a disk image file as Intel hex with 32-bit addresses from
   // StartAddress and tells how it went in a message box; returns whether the

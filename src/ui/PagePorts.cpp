@@ -42,6 +42,14 @@ const QStringList ReaderDevices = {QStringLiteral("TTY - TTY Keyboard"), QString
 const QStringList PunchDevices = {QStringLiteral("TTY - TTY Display"), QStringLiteral("PTP - Com Port 2"),
                                   QStringLiteral("UP1 - File Writer"), QStringLiteral("UP2 - Null device")};
 
+// The list's item of a rate, as the list writes it.
+QString BaudRateText(uint32_t Rate) {
+  const QString Text = QStringLiteral("%1 baud").arg(Rate);
+  for (const QString& Item : BaudRates)
+    if (Item.trimmed() == Text) return Item;
+  return Text;
+}
+
 template <class TWidget>
 TWidget* Named(TWidget* Widget, const char* Name) {
   Widget->setObjectName(QString::fromLatin1(Name));
@@ -117,8 +125,9 @@ QWidget* TMainOrvanta::CreateComPage(int Port) {
 
   QComboBox* Baud = NewList(BaudRates, First ? "C_Com1BaudList" : "C_Com2BaudList", -1, Page);
   // No rate is chosen until the settings or the machine choose one: the port
-  // keeps its own, which the list shows as its text.
-  Baud->setPlaceholderText(First ? QStringLiteral("38400 baud ") : QStringLiteral(" 9600 baud"));
+  // opens at the rate it starts with, which the list shows as its text.
+  const TComOptions& Options = (First ? FMachine->ComRx1() : FMachine->ComRx2()).GetOptions();
+  Baud->setPlaceholderText(BaudRateText(ComBaudRateValue(Options.GetBaudRate())));
   Form->addRow(QStringLiteral("Baud Rate:"), Baud);
   QComboBox* Format = NewList(Formats, First ? "C_Com1FormatList" : "C_Com2FormatList", 3, Page);
   Form->addRow(QStringLiteral("Data Format:"), Format);

@@ -507,7 +507,8 @@ class TMainOrvanta : public QMainWindow {
   void EnableOutputFileActUpdate();
   void ComSettingsFromControls(int Port);
   void ComControlsFromSettings(int Port);
-  // Shows the host device the port opens: the one chosen by path, else COM<n>'s.
+  // Shows what the port opens: COM1's TCP port while "Use TCP as Com Port" is
+  // checked, else the host device chosen by path, else COM<n>'s.
   void ShowComDevice(int Port);
   void EnableComControls(int Port);
   void SelectComPort(int Port);

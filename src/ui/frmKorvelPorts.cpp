@@ -61,6 +61,8 @@ void TMainOrvanta::KeepMachineInStep() {
   }
   FollowBox(C_UseTCPasCom1, &TMachine::UseTcpAsCom1);
   Follow(C_Com1TCPPort, &TMachine::Com1TcpPort);
+  connect(C_UseTCPasCom1, &QCheckBox::toggled, this, [this] { ShowComDevice(1); });
+  connect(C_Com1TCPPort, &QLineEdit::textChanged, this, [this] { ShowComDevice(1); });
   connect(C_Com1SelectBtn, &QPushButton::clicked, this, [this] { Guarded([this] { C_Com1SelectBtnClick(); }); });
   connect(C_Com2SelectBtn, &QPushButton::clicked, this, [this] { Guarded([this] { C_Com2SelectBtnClick(); }); });
 
@@ -111,8 +113,12 @@ void TMainOrvanta::ComSettingsFromControls(int Port) {
 void TMainOrvanta::ShowComDevice(int Port) {
   const TComPortSettings& Settings = Port == 1 ? FMachine->Com1Settings : FMachine->Com2Settings;
   QLineEdit* Device = Port == 1 ? C_Com1DeviceEdit : C_Com2DeviceEdit;
-  Device->setText(
-      QString::fromStdString(Settings.Device.empty() ? ComPortDevice(Settings.PortNumber) : Settings.Device));
+  // COM1 as TCP opens no device: it listens on the TCP port.
+  if (Port == 1 && C_UseTCPasCom1->isChecked())
+    Device->setText(QStringLiteral("TCP port ") + C_Com1TCPPort->text());
+  else
+    Device->setText(
+        QString::fromStdString(Settings.Device.empty() ? ComPortDevice(Settings.PortNumber) : Settings.Device));
   Device->setCursorPosition(0);
 }
 

@@ -16,7 +16,9 @@
 #include <QTest>
 #include <filesystem>
 #include <set>
+#include <sstream>
 
+#include "CpmTextReader.h"
 #include "DiskManagerTestRig.h"
 
 namespace {
@@ -41,6 +43,16 @@ std::vector<uint8_t> TextOf(int Lines, const std::string& Word) {
 std::vector<uint8_t> Padded(std::vector<uint8_t> Original, uint8_t Fill) {
   Original.resize((Original.size() + 127) / 128 * 128, Fill);
   return Original;
+}
+
+// Host text as CP/M text: a CR before each LF that has none.
+std::vector<uint8_t> WithCrs(const std::vector<uint8_t>& Host) {
+  std::vector<uint8_t> Cpm;
+  for (size_t Index = 0; Index < Host.size(); ++Index) {
+    if (Host[Index] == '\n' && (Index == 0 || Host[Index - 1] != '\r')) Cpm.push_back('\r');
+    Cpm.push_back(Host[Index]);
+  }
+  return Cpm;
 }
 
 // The "Select Path" dialog answered with Folder and OK.
@@ -249,6 +261,83 @@ TEST(DiskManagerFilesTest, TheRoomCheckCountsWholeBlocksAndDirectoryEntries) {
   EXPECT_EQ(TCpmDiskDrive(Full).FreeDirEntryCount(), 0);
 }
 
+TEST(DiskManagerFilesTest, ImportTextEndsEveryLineWithCrLfAndTheRoomCheckCountsTheCrsAdded) {
+  TDiskManagerRig Rig;
+  TMainOrvanta& Window = Rig.Window();
+  const auto Disk = Rig.MakeDisk("disk.cpmdsk");
+  Rig.Open(Disk);
+
+  // A host text with LF line ends: its first line's CR ends the first record,
+  // an empty line, lines of every length.
+  std::string Unix = std::string(127, 'a') + "\n\n";
+  for (int Line = 0; Unix.size() < 9000; ++Line)
+    Unix += std::string(Line % 41, static_cast<char>('b' + Line % 20)) + "\n";
+  // A text that starts with an LF, whose CR LF pair is split between two of
+  // the chunks the import reads from the host, an LF that starts a chunk
+  // without a CR before it, and a lone CR that ends one.
+  constexpr size_t Chunk = TCpmTextReader::ChunkSize;
+  std::string Split(3 * Chunk + 100, 'x');
+  for (size_t At = 50; At < Split.size(); At += 61) Split[At] = '\n';
+  Split[0] = '\n';
+  Split[Chunk - 1] = '\r';
+  Split[Chunk] = '\n';
+  Split[2 * Chunk - 1] = 'x';
+  Split[2 * Chunk] = '\n';
+  Split[3 * Chunk - 1] = '\r';
+  Split[3 * Chunk] = 'y';
+  const auto UnixFile = Rig.HostFile("unix.txt", Bytes(Unix));
+  const auto SplitFile = Rig.HostFile("split.txt", Bytes(Split));
+  const auto DosFile = Rig.HostFile("dos.txt", TextOf(40, "dos"));
+  Rig.Dialogs.FilesAnswers.push_back(std::vector<std::string>{UnixFile.string(), SplitFile.string(), DosFile.string()});
+  Window.DM_ImportTextFileAct->trigger();
+  ASSERT_EQ(Rig.MessageCount(), 0u) << Rig.LastMessage();
+  TMainWindowRig::Settle(2);
+  korvel_test::SaveScreenshot(korvel_test::Rendered(Window), "DiskManager-imported-text");
+
+  // On the disk: CR LF line ends, a CR LF text as it was, ^Z after the end;
+  // the page lists the records of the text with its CRs.
+  const std::vector<uint8_t> UnixOnCpm = WithCrs(Bytes(Unix));
+  ASSERT_EQ(UnixOnCpm.size(), Unix.size() + static_cast<size_t>(std::count(Unix.begin(), Unix.end(), '\n')));
+  std::istringstream Listed(Rig.Lines()[static_cast<size_t>(Rig.RowOf("UNIX.TXT"))]);
+  std::string User, Name, Attributes;
+  size_t Records = 0;
+  Listed >> User >> Name >> Attributes >> Records;
+  EXPECT_EQ(Records, (UnixOnCpm.size() + 127) / 128) << Listed.str();
+  EXPECT_EQ(CpmFile(Disk, "UNIX.TXT"), Padded(UnixOnCpm, 0x1A));
+  EXPECT_EQ(CpmFile(Disk, "SPLIT.TXT"), Padded(WithCrs(Bytes(Split)), 0x1A));
+  EXPECT_EQ(CpmFile(Disk, "DOS.TXT"), Padded(ReadBytes(DosFile), 0x1A));
+  if (korvel_test::HaveCpmTools()) {
+    // cpmtools reads the same bytes, and its text mode gives the host text back.
+    TCpmTools Tools(Rig.File("tools"));
+    const auto Quoted = TCpmTools::Quoted(Disk);
+    ASSERT_EQ(Tools.Run("cpmcp -f emu1m " + Quoted + " 0:unix.txt binary"), 0) << Tools.Output;
+    EXPECT_EQ(ReadBytes(Tools.Folder() / "binary"), Padded(UnixOnCpm, 0x1A));
+    ASSERT_EQ(Tools.Run("cpmcp -f emu1m -t " + Quoted + " 0:unix.txt text"), 0) << Tools.Output;
+    EXPECT_EQ(ReadBytes(Tools.Folder() / "text"), Bytes(Unix));
+  }
+
+  // A text that fits as binary but not with its CRs: refused before anything
+  // is written, and imported as binary it is copied as it is.
+  const auto Tight = Rig.MakeDisk("tight.cpmdsk");
+  PutCpmFile(Tight, "FILLER.BIN", std::vector<uint8_t>(503 * 2048, 1), 0, -1, 0);
+  Rig.Open(Tight);
+  std::string Lines;
+  while (Lines.size() < 2000) Lines += "a short line\n";
+  ASSERT_LE(Lines.size(), 2048u);
+  ASSERT_GT(WithCrs(Bytes(Lines)).size(), 2048u);
+  const auto LinesFile = Rig.HostFile("lines.txt", Bytes(Lines));
+  Rig.Dialogs.FilesAnswers.push_back(std::vector<std::string>{LinesFile.string()});
+  Window.DM_ImportTextFileAct->trigger();
+  ASSERT_EQ(Rig.MessageCount(), 1u);
+  EXPECT_EQ(Rig.LastMessage(), "The files to be copied require more space then is available on the disk!");
+  EXPECT_FALSE(TCpmDiskDrive(Tight).FileExists("LINES.TXT", 0));
+  EXPECT_EQ(TCpmDiskDrive(Tight).FreeBlockCount(), 1);
+  Rig.Dialogs.FilesAnswers.push_back(std::vector<std::string>{LinesFile.string()});
+  Window.DM_ImportBinaryFileAct->trigger();
+  EXPECT_EQ(Rig.MessageCount(), 1u) << Rig.LastMessage();
+  EXPECT_EQ(CpmFile(Tight, "LINES.TXT"), Padded(Bytes(Lines), 0));
+}
+
 TEST(DiskManagerFilesTest, HostNamesCpmCannotHoldAreMappedOrRefused) {
   TDiskManagerRig Rig;
   TMainOrvanta& Window = Rig.Window();
@@ -267,7 +356,7 @@ TEST(DiskManagerFilesTest, HostNamesCpmCannotHoldAreMappedOrRefused) {
                                "my notes.txt as MY_NOTES.TXT\na.b.c as A_B.C");
   for (const char* Name : {"PROFILE", "MY_NOTES.TXT", "LONGFILE.HTM", "A_B.C"})
     EXPECT_GE(Rig.RowOf(Name), 0) << Name;
-  EXPECT_EQ(CpmFile(Disk, "PROFILE", 0, true), ReadBytes(Profile));
+  EXPECT_EQ(CpmFile(Disk, "PROFILE", 0, true), Bytes("export A=1\r\n"));
 
   // No name left at all: refused, nothing imported, no empty entry.
   const auto Nothing = Rig.HostFile("names/...", Bytes("dots"));
