@@ -50,22 +50,22 @@ struct TCpmDirEntry {
   std::uint8_t RecordCount() const { return Bytes[15]; }
   // (S2 and 15) x 32 + (EX and 31).
   int ExtentNumber() const { return (Bytes[14] & 15) * 32 + (Bytes[12] & 31); }
-  std::uint16_t Pointer(int i) const {
-    return static_cast<std::uint16_t>(Bytes[16 + 2 * i] | (Bytes[17 + 2 * i] << 8));
+  std::uint16_t Pointer(int I) const {
+    return static_cast<std::uint16_t>(Bytes[16 + 2 * I] | (Bytes[17 + 2 * I] << 8));
   }
-  void SetPointer(int i, std::uint16_t block) {
-    Bytes[16 + 2 * i] = static_cast<std::uint8_t>(block & 0xFF);
-    Bytes[17 + 2 * i] = static_cast<std::uint8_t>(block >> 8);
+  void SetPointer(int I, std::uint16_t Block) {
+    Bytes[16 + 2 * I] = static_cast<std::uint8_t>(Block & 0xFF);
+    Bytes[17 + 2 * I] = static_cast<std::uint8_t>(Block >> 8);
   }
   int UsedPointerCount() const;
 
   // NAME.TYP (bit 7 cleared, blanks removed; no dot without a type).
   std::string FileName() const;
   std::uint8_t Attributes() const;
-  void SetAttributes(std::uint8_t attributes);
-  // Stores name and type of text (NAME.TYP), upper-cased and blank padded; with
-  // keepAttributes bit 7 of each byte stays as it was.
-  void SetName(const std::string& text, bool keepAttributes);
+  void SetAttributes(std::uint8_t NewAttributes);
+  // Stores name and type of Text (NAME.TYP), upper-cased and blank padded; with
+  // KeepAttributes bit 7 of each byte stays as it was.
+  void SetName(const std::string& Text, bool KeepAttributes);
 
   static TCpmDirEntry Free();
 };
@@ -74,14 +74,14 @@ struct TCpmDirEntry {
 // names longer than 8 characters or types longer than 3, blanks, control
 // characters, bytes of 7Fh and up and any of * ? . : ; < > = , [ ] |.
 // Returns the name in the form stored (upper case). Raises ECpmDiskError.
-std::string CheckCpmFileName(const std::string& name);
+std::string CheckCpmFileName(const std::string& Name);
 // Raises ECpmDiskError for a user number outside 0-15.
-void CheckCpmUser(int user);
+void CheckCpmUser(int User);
 // Name and type cut to CP/M length (8 characters, then the extension with its
 // dot cut to 4), as a host file name is offered for import.
-std::string MakeCpmFileName(const std::string& hostName);
+std::string MakeCpmFileName(const std::string& HostName);
 // Equality of two names without regard to letter case.
-bool SameCpmName(const std::string& a, const std::string& b);
+bool SameCpmName(const std::string& A, const std::string& B);
 
 // A host file's name made into a CP/M name that a directory entry can hold, for
 // an import: the part after the last path separator; leading dots dropped (a
@@ -91,9 +91,9 @@ bool SameCpmName(const std::string& a, const std::string& b);
 // character outside ASCII) becomes "_"; upper case. Empty when no name is left
 // ("...", "."): such a file can not be imported under its own name. A result
 // that is not empty always passes CheckCpmFileName.
-std::string HostToCpmFileName(const std::string& hostName);
+std::string HostToCpmFileName(const std::string& HostName);
 // A CP/M name as listed made into a host file name that stays inside the folder
 // it is put in, for an export: path separators and control characters become
 // "_", and a name of dots alone ("." or "..", which a damaged or hostile
 // directory can hold) has its dots made "_". Never empty.
-std::string CpmToHostFileName(const std::string& cpmName);
+std::string CpmToHostFileName(const std::string& CpmName);
