@@ -30,13 +30,22 @@ int TCpmDirEntry::UsedPointerCount() const {
   return Count;
 }
 
-bool TCpmDirEntry::IsWellFormed() const {
-  if (IsFree() || User() == TIME_STAMPS) return true;
-  if (User() > LABEL) return false;
-  return std::all_of(Bytes.begin() + 1, Bytes.begin() + 12, [](std::uint8_t Byte) {
-    const int C = Byte & 0x7F;
-    return C >= 0x20 && C < 0x7F;
-  });
+TCpmDirEntry::TKind TCpmDirEntry::Kind(int BlockCount) const {
+  const auto Printable = [this](int From, int To) {
+    return std::all_of(Bytes.begin() + From, Bytes.begin() + To, [](std::uint8_t Byte) {
+      const int C = Byte & 0x7F;
+      return C >= 0x20 && C < 0x7F;
+    });
+  };
+  if (std::all_of(Bytes.begin(), Bytes.end(), [](std::uint8_t Byte) { return Byte == FREE; })) return TKind::Formatted;
+  if (User() == TIME_STAMPS) return TKind::TimeStamps;
+  if (User() == LABEL) return Printable(1, 12) && (Bytes[1] & 0x7F) != ' ' ? TKind::Label : TKind::Damaged;
+  if (!IsFree() && !OwnsBlocks()) return TKind::Damaged;
+  bool Fields = Printable(1, 12) && Bytes[12] <= MAX_EXTENT && (Bytes[14] & 0x7F) <= MAX_MODULE &&
+                RecordCount() <= MAX_RECORDS;
+  for (int I = 0; Fields && I < POINTER_COUNT; ++I) Fields = Pointer(I) < BlockCount;
+  if (!Fields) return TKind::Damaged;
+  return IsFree() ? TKind::Deleted : TKind::File;
 }
 
 std::string TCpmDirEntry::FileName() const {

@@ -36,6 +36,9 @@ struct TCpmDirEntry {
   // entries before it (CP/M 3, and cpmtools' mkfs.cpm -L and -t).
   static constexpr std::uint8_t LABEL = 0x20;
   static constexpr std::uint8_t TIME_STAMPS = 0x21;
+  // Highest extent bytes: EX counts 16 KiB extents within S2's 512 KiB module.
+  static constexpr std::uint8_t MAX_EXTENT = 31;
+  static constexpr std::uint8_t MAX_MODULE = 63;
 
   std::array<std::uint8_t, SIZE> Bytes{};
 
@@ -43,10 +46,21 @@ struct TCpmDirEntry {
   bool IsFree() const { return Bytes[0] == FREE; }
   bool IsFile() const { return Bytes[0] <= MAX_USER; }
   bool OwnsBlocks() const { return Bytes[0] <= MAX_ALLOCATING_USER; }
-  // Whether the entry is one that CP/M or cpmtools writes: free, a file of a
-  // user area (0-31), a label or time stamps; a file's or label's name and type
-  // are printable once the attribute bits are taken off.
-  bool IsWellFormed() const;
+
+  // What an entry reads as when a file is checked for holding a CP/M directory.
+  //   Formatted   all 32 bytes E5h, as a disk is formatted;
+  //   File        user 0-31, then a name and type that are printable once the
+  //               attribute bits are taken off, the extent bytes EX at most
+  //               31 and S2 at most 63 (bit 7 of S2 is a flag of the system),
+  //               at most 128 records, and block pointers below BlockCount;
+  //   Deleted     E5h, then the fields of a file, as CP/M deletes one;
+  //   Label       20h, then a printable name that does not start blank;
+  //   TimeStamps  21h (the stamps of the three entries before it);
+  //   Damaged     anything else: bytes that no CP/M system or tool writes.
+  // Random bytes, a text, a program or a fill of 00h or FFh give Damaged
+  // entries almost only: a File needs eight block pointers in range.
+  enum class TKind { Formatted, File, Deleted, Label, TimeStamps, Damaged };
+  TKind Kind(int BlockCount) const;
   std::uint8_t RecordCount() const { return Bytes[15]; }
   // (S2 and 15) x 32 + (EX and 31).
   int ExtentNumber() const { return (Bytes[14] & 15) * 32 + (Bytes[12] & 31); }
