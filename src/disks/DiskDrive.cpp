@@ -36,11 +36,13 @@ bool HoldsBootTracksAlone(TFileStream& File, std::int64_t Size, std::span<const 
 
 using TRefusal = std::function<void(const std::string& Reason)>;
 
-// The part of the directory that File holds must read as CP/M's. A damaged
-// entry is borne where the files beside it are at least as many, so that the
-// disk manager can still list and rescue them; a directory of free entries and
-// damage alone, or of labels and time stamps alone, shows no disk. Random
-// bytes, a text, a program or a ROM image give nothing but damaged entries.
+// The part of the directory that File holds must read as CP/M's: entries that
+// are free (formatted or deleted) or files, at least as many as the damaged
+// ones beside them. So a disk with some damaged entries still opens, and the
+// disk manager can list and rescue its files; random bytes, a text, a program
+// or a ROM image give damaged entries almost only (a string followed by small
+// numbers may read as a file by chance, and a text line as a label or time
+// stamps, which show no disk either way).
 void CheckDirectory(TFileStream& File, std::int64_t Size, const TRefusal& Refuse) {
   const std::int64_t Held =
       std::min<std::int64_t>(Size - DirectoryStart, TDiskDrive::DirEntryCount() * TCpmDirEntry::SIZE);
@@ -49,25 +51,27 @@ void CheckDirectory(TFileStream& File, std::int64_t Size, const TRefusal& Refuse
   if (std::all_of(Bytes.begin(), Bytes.end(), [](std::uint8_t Byte) { return Byte == 0; }))
     Refuse("holds only zero bytes where the CP/M directory starts, at byte " + std::to_string(DirectoryStart) +
            ": it was never formatted.");
-  int Files = 0;
-  int Free = 0;
+  int Good = 0;
   int Damaged = 0;
   std::int64_t FirstDamaged = DirectoryStart;
   for (std::int64_t At = 0; At < Held; At += TCpmDirEntry::SIZE) {
     TCpmDirEntry Entry;
     std::copy_n(Bytes.begin() + At, TCpmDirEntry::SIZE, Entry.Bytes.begin());
     switch (Entry.Kind(TDiskDrive::BlockCount())) {
-      case TCpmDirEntry::TKind::File: ++Files; break;
+      case TCpmDirEntry::TKind::File:
       case TCpmDirEntry::TKind::Formatted:
-      case TCpmDirEntry::TKind::Deleted: ++Free; break;
+      case TCpmDirEntry::TKind::Deleted:
+        ++Good;
+        break;
       case TCpmDirEntry::TKind::Damaged:
         if (Damaged++ == 0) FirstDamaged = DirectoryStart + At;
         break;
       case TCpmDirEntry::TKind::Label:
-      case TCpmDirEntry::TKind::TimeStamps: break;
+      case TCpmDirEntry::TKind::TimeStamps:
+        break;
     }
   }
-  if (Damaged == 0 ? Files + Free > 0 : Files >= Damaged) return;
+  if (Good > 0 && Good >= Damaged) return;
   Refuse("holds no CP/M directory entry at byte " + std::to_string(FirstDamaged) + ".");
 }
 

@@ -6,9 +6,9 @@
 // An image file is taken as a disk only when it can be one, whatever its
 // length: an empty file (a blank disk), or whole 128-byte records that reach
 // past the two reserved tracks into the directory, whose part of the directory
-// reads as CP/M's (see TCpmDirEntry::Kind): free entries or files, and damaged
-// entries only where files beside them are at least as many (so that the files
-// of a damaged disk can still be listed and exported). Anything else is refused
+// reads as CP/M's (see TCpmDirEntry::Kind): free entries and files, at least
+// as many as the damaged entries beside them (so that the files of a damaged
+// disk can still be listed and exported). Anything else is refused
 // and left as it is: a text, a program, a ROM image, random bytes, a directory
 // of zero bytes (never formatted), a file that ends at or before the directory
 // and so holds nothing of one. An image file shorter than a disk reads as

@@ -198,7 +198,8 @@ TEST(DiskDrive, FilesThatCannotBeADiskAreRefusedWithTheReason) {
 
   // A short file that cannot be a disk is refused as no disk image, and left
   // as it was: a note, random bytes, whole records whose directory part holds
-  // a control character in a name or a user byte no system writes.
+  // more entries with a control character in a name or a user byte no system
+  // writes than entries of a disk.
   using TBootTracks = std::vector<std::vector<std::uint8_t>>;
   const auto notDisk = [&](const std::string& name, const std::vector<unsigned char>& bytes,
                            const TBootTracks& bootTracks = {}, TDiskAccess access = TDiskAccess::ReadWriteIfAllowed) {
@@ -221,13 +222,24 @@ TEST(DiskDrive, FilesThatCannotBeADiskAreRefusedWithTheReason) {
   notDisk("notes.txt", std::vector<unsigned char>(note.begin(), note.end()));
   notDisk("random.bin", disk_test::Pattern(1000, 7));
   notDisk("random16k.bin", disk_test::Pattern(16384, 8));
-  auto directory = std::vector<unsigned char>(18 * 1024, 0xE5);
-  directory[64 * 128 + 32 * 9] = 0;
-  directory[64 * 128 + 32 * 9 + 4] = '\n';
+  // Two records of the directory: eight entries, five of them damaged.
+  auto directory = std::vector<unsigned char>(8192 + 256, 0xE5);
+  for (int entry = 3; entry < 8; ++entry) {
+    directory[8192 + 32 * entry] = 0;
+    directory[8192 + 32 * entry + 4] = '\n';
+  }
   notDisk("control.cpmdsk", directory);
-  directory[64 * 128 + 32 * 9 + 4] = 'X';
-  directory[64 * 128 + 32 * 9] = 0x22;
+  for (int entry = 3; entry < 8; ++entry) {
+    directory[8192 + 32 * entry + 4] = 'X';
+    directory[8192 + 32 * entry] = 0x22;
+  }
   notDisk("user22.cpmdsk", directory);
+  // One such entry among formatted ones is a damaged disk, which opens.
+  auto oneDamaged = std::vector<unsigned char>(18 * 1024, 0xE5);
+  oneDamaged[8192 + 32 * 9] = 0;
+  oneDamaged[8192 + 32 * 9 + 4] = '\n';
+  disk_test::WriteBytes(dir / "control.cpmdsk", oneDamaged);
+  EXPECT_EQ(reasonOf(dir / "control.cpmdsk"), "opened");
 
   // Whole records that end at or before the directory (at 8 KiB, after the
   // two reserved tracks) hold nothing of a disk: a CP/M text with its ^Z
@@ -331,7 +343,7 @@ TEST(DiskDrive, FilesThatCannotBeADiskAreRefusedWithTheReason) {
 
   // A disk whose directory has damaged entries among its files still opens,
   // so that those files can be rescued, as long as the damaged entries are
-  // no more than the files.
+  // no more than the free entries and files.
   std::vector<unsigned char> damaged(1048576, 0xE5);
   const auto putEntry = [&](int index, const std::string& entry) {
     std::copy(entry.begin(), entry.end(), damaged.begin() + 8192 + 32 * index);
@@ -347,7 +359,12 @@ TEST(DiskDrive, FilesThatCannotBeADiskAreRefusedWithTheReason) {
   putEntry(1, "\xE5" + file.substr(1));
   disk_test::WriteBytes(dir / "damaged.cpmdsk", damaged);
   EXPECT_EQ(reasonOf(dir / "damaged.cpmdsk"), "opened");
-  putEntry(200, std::string(32, '\xFF'));
+  // Damage in more than half of the directory shows no disk any more: with
+  // entries 129-255 damaged too, 128 are good and 128 damaged; one more tips it.
+  for (int index = 129; index < 256; ++index) putEntry(index, std::string(32, '\xFF'));
+  disk_test::WriteBytes(dir / "damaged.cpmdsk", damaged);
+  EXPECT_EQ(reasonOf(dir / "damaged.cpmdsk"), "opened") << "as many good entries as damaged ones";
+  putEntry(128, std::string(32, '\xFF'));
   EXPECT_NE(notDisk("damaged.cpmdsk", damaged).find("\" holds no CP/M directory entry at byte 8256."),
             std::string::npos);
 
