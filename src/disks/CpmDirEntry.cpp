@@ -6,176 +6,185 @@
 
 namespace {
 
-std::string FieldText(const std::uint8_t* bytes, int size) {
-  std::string text;
-  for (int i = 0; i < size; ++i) text += static_cast<char>(bytes[i] & 0x7F);
-  while (!text.empty() && text.back() == ' ') text.pop_back();
-  return text;
+std::string FieldText(const std::uint8_t* Bytes, int Size) {
+  std::string Text;
+  for (int I = 0; I < Size; ++I) Text += static_cast<char>(Bytes[I] & 0x7F);
+  while (!Text.empty() && Text.back() == ' ') Text.pop_back();
+  return Text;
 }
 
-char UpperAscii(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
+char UpperAscii(char C) { return static_cast<char>(std::toupper(static_cast<unsigned char>(C))); }
 
-void SplitName(const std::string& text, std::string& name, std::string& type) {
-  const auto dot = text.find('.');
-  name = text.substr(0, dot);
-  type = dot == std::string::npos ? std::string() : text.substr(dot + 1);
+void SplitName(const std::string& Text, std::string& Name, std::string& Type) {
+  const auto Dot = Text.find('.');
+  Name = Text.substr(0, Dot);
+  Type = Dot == std::string::npos ? std::string() : Text.substr(Dot + 1);
 }
 
 }  // namespace
 
 int TCpmDirEntry::UsedPointerCount() const {
-  int count = 0;
-  for (int i = 0; i < POINTER_COUNT; ++i)
-    if (Pointer(i) != 0) ++count;
-  return count;
+  int Count = 0;
+  for (int I = 0; I < POINTER_COUNT; ++I)
+    if (Pointer(I) != 0) ++Count;
+  return Count;
 }
 
-bool TCpmDirEntry::IsWellFormed() const {
-  if (IsFree() || User() == TIME_STAMPS) return true;
-  if (User() > LABEL) return false;
-  return std::all_of(Bytes.begin() + 1, Bytes.begin() + 12, [](std::uint8_t byte) {
-    const int c = byte & 0x7F;
-    return c >= 0x20 && c < 0x7F;
-  });
+TCpmDirEntry::TKind TCpmDirEntry::Kind(int BlockCount) const {
+  const auto Printable = [this](int From, int To) {
+    return std::all_of(Bytes.begin() + From, Bytes.begin() + To, [](std::uint8_t Byte) {
+      const int C = Byte & 0x7F;
+      return C >= 0x20 && C < 0x7F;
+    });
+  };
+  if (std::all_of(Bytes.begin(), Bytes.end(), [](std::uint8_t Byte) { return Byte == FREE; })) return TKind::Formatted;
+  if (User() == TIME_STAMPS) return TKind::TimeStamps;
+  if (User() == LABEL) return Printable(1, 12) && (Bytes[1] & 0x7F) != ' ' ? TKind::Label : TKind::Damaged;
+  if (!IsFree() && !OwnsBlocks()) return TKind::Damaged;
+  bool Fields = Printable(1, 12) && Bytes[12] <= MAX_EXTENT && (Bytes[14] & 0x7F) <= MAX_MODULE &&
+                RecordCount() <= MAX_RECORDS;
+  for (int I = 0; Fields && I < POINTER_COUNT; ++I) Fields = Pointer(I) < BlockCount;
+  if (!Fields) return TKind::Damaged;
+  return IsFree() ? TKind::Deleted : TKind::File;
 }
 
 std::string TCpmDirEntry::FileName() const {
-  std::string name = FieldText(Bytes.data() + 1, 8);
-  const std::string type = FieldText(Bytes.data() + 9, 3);
-  if (!type.empty()) name += "." + type;
-  return name;
+  std::string Name = FieldText(Bytes.data() + 1, 8);
+  const std::string Type = FieldText(Bytes.data() + 9, 3);
+  if (!Type.empty()) Name += "." + Type;
+  return Name;
 }
 
 std::uint8_t TCpmDirEntry::Attributes() const {
-  std::uint8_t attributes = 0;
-  if (Bytes[9] & 0x80) attributes |= CPM_ATTR_READ_ONLY;
-  if (Bytes[10] & 0x80) attributes |= CPM_ATTR_SYSTEM;
-  if (Bytes[11] & 0x80) attributes |= CPM_ATTR_ARCHIVE;
-  return attributes;
+  std::uint8_t Set = 0;
+  if (Bytes[9] & 0x80) Set |= CPM_ATTR_READ_ONLY;
+  if (Bytes[10] & 0x80) Set |= CPM_ATTR_SYSTEM;
+  if (Bytes[11] & 0x80) Set |= CPM_ATTR_ARCHIVE;
+  return Set;
 }
 
-void TCpmDirEntry::SetAttributes(std::uint8_t attributes) {
-  const std::uint8_t bits[3] = {CPM_ATTR_READ_ONLY, CPM_ATTR_SYSTEM, CPM_ATTR_ARCHIVE};
-  for (int i = 0; i < 3; ++i) {
-    std::uint8_t& byte = Bytes[9 + i];
-    byte = static_cast<std::uint8_t>((attributes & bits[i]) ? (byte | 0x80) : (byte & 0x7F));
+void TCpmDirEntry::SetAttributes(std::uint8_t NewAttributes) {
+  const std::uint8_t Bits[3] = {CPM_ATTR_READ_ONLY, CPM_ATTR_SYSTEM, CPM_ATTR_ARCHIVE};
+  for (int I = 0; I < 3; ++I) {
+    std::uint8_t& Byte = Bytes[9 + I];
+    Byte = static_cast<std::uint8_t>((NewAttributes & Bits[I]) ? (Byte | 0x80) : (Byte & 0x7F));
   }
 }
 
-void TCpmDirEntry::SetName(const std::string& text, bool keepAttributes) {
-  std::string name;
-  std::string type;
-  SplitName(text, name, type);
-  name.resize(8, ' ');
-  type.resize(3, ' ');
-  const std::string field = name + type;
-  for (int i = 0; i < 11; ++i) {
-    const auto c = static_cast<std::uint8_t>(UpperAscii(field[static_cast<size_t>(i)]));
-    std::uint8_t& byte = Bytes[1 + static_cast<size_t>(i)];
-    byte = keepAttributes ? static_cast<std::uint8_t>((c & 0x7F) | (byte & 0x80)) : c;
+void TCpmDirEntry::SetName(const std::string& Text, bool KeepAttributes) {
+  std::string Name;
+  std::string Type;
+  SplitName(Text, Name, Type);
+  Name.resize(8, ' ');
+  Type.resize(3, ' ');
+  const std::string Field = Name + Type;
+  for (int I = 0; I < 11; ++I) {
+    const auto C = static_cast<std::uint8_t>(UpperAscii(Field[static_cast<size_t>(I)]));
+    std::uint8_t& Byte = Bytes[1 + static_cast<size_t>(I)];
+    Byte = KeepAttributes ? static_cast<std::uint8_t>((C & 0x7F) | (Byte & 0x80)) : C;
   }
 }
 
 TCpmDirEntry TCpmDirEntry::Free() {
-  TCpmDirEntry entry;
-  entry.Bytes.fill(FREE);
-  return entry;
+  TCpmDirEntry Entry;
+  Entry.Bytes.fill(FREE);
+  return Entry;
 }
 
-std::string CheckCpmFileName(const std::string& name) {
-  if (name.empty()) throw ECpmDiskError("The CPM file name is empty!");
-  static const std::string forbidden = "*?.:;<>=,[]|";
-  std::string base;
-  std::string type;
-  SplitName(name, base, type);
-  for (const std::string* part : {&base, &type}) {
-    for (const char c : *part) {
-      const auto byte = static_cast<unsigned char>(c);
-      if (byte <= ' ' || byte >= 0x7F || forbidden.find(c) != std::string::npos) {
-        char shown[8];
-        if (byte > ' ' && byte < 0x7F)
-          std::snprintf(shown, sizeof shown, "\"%c\"", c);
+std::string CheckCpmFileName(const std::string& Name) {
+  if (Name.empty()) throw ECpmDiskError("The CPM file name is empty!");
+  static const std::string Forbidden = "*?.:;<>=,[]|";
+  std::string Base;
+  std::string Type;
+  SplitName(Name, Base, Type);
+  for (const std::string* Part : {&Base, &Type}) {
+    for (const char C : *Part) {
+      const auto Byte = static_cast<unsigned char>(C);
+      if (Byte <= ' ' || Byte >= 0x7F || Forbidden.find(C) != std::string::npos) {
+        char Shown[8];
+        if (Byte > ' ' && Byte < 0x7F)
+          std::snprintf(Shown, sizeof Shown, "\"%c\"", C);
         else
-          std::snprintf(shown, sizeof shown, "%02Xh", byte);
-        throw ECpmDiskError("The CPM file name \"" + name + "\" contains the character " + shown +
+          std::snprintf(Shown, sizeof Shown, "%02Xh", Byte);
+        throw ECpmDiskError("The CPM file name \"" + Name + "\" contains the character " + Shown +
                             ", which CPM file names can not hold!");
       }
     }
   }
-  if (base.empty()) throw ECpmDiskError("The CPM file name \"" + name + "\" has no name before its type!");
-  if (base.size() > 8 || type.size() > 3)
-    throw ECpmDiskError("The CPM file name \"" + name +
+  if (Base.empty()) throw ECpmDiskError("The CPM file name \"" + Name + "\" has no name before its type!");
+  if (Base.size() > 8 || Type.size() > 3)
+    throw ECpmDiskError("The CPM file name \"" + Name +
                         "\" is too long: a name has at most 8 characters and a type at most 3!");
-  std::string stored = base;
-  if (!type.empty()) stored += "." + type;
-  std::transform(stored.begin(), stored.end(), stored.begin(), UpperAscii);
-  return stored;
+  std::string Stored = Base;
+  if (!Type.empty()) Stored += "." + Type;
+  std::transform(Stored.begin(), Stored.end(), Stored.begin(), UpperAscii);
+  return Stored;
 }
 
-void CheckCpmUser(int user) {
-  if (user < 0 || user > TCpmDirEntry::MAX_USER)
-    throw ECpmDiskError("Invalid user area " + std::to_string(user) + ", user areas are 0 to 15!");
+void CheckCpmUser(int User) {
+  if (User < 0 || User > TCpmDirEntry::MAX_USER)
+    throw ECpmDiskError("Invalid user area " + std::to_string(User) + ", user areas are 0 to 15!");
 }
 
-std::string MakeCpmFileName(const std::string& hostName) {
-  const auto dot = hostName.rfind('.');
-  if (dot == std::string::npos) return hostName.substr(0, 8);
-  return hostName.substr(0, std::min<size_t>(dot, 8)) + hostName.substr(dot, 4);
+std::string MakeCpmFileName(const std::string& HostName) {
+  const auto Dot = HostName.rfind('.');
+  if (Dot == std::string::npos) return HostName.substr(0, 8);
+  return HostName.substr(0, std::min<size_t>(Dot, 8)) + HostName.substr(Dot, 4);
 }
 
-bool SameCpmName(const std::string& a, const std::string& b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return UpperAscii(x) == UpperAscii(y); });
+bool SameCpmName(const std::string& A, const std::string& B) {
+  return A.size() == B.size() &&
+         std::equal(A.begin(), A.end(), B.begin(), [](char X, char Y) { return UpperAscii(X) == UpperAscii(Y); });
 }
 
 namespace {
 
-bool CpmNameCharacter(unsigned char c) {
-  static const std::string forbidden = "*?.:;<>=,[]|";
-  return c > ' ' && c < 0x7F && forbidden.find(static_cast<char>(c)) == std::string::npos;
+bool CpmNameCharacter(unsigned char C) {
+  static const std::string Forbidden = "*?.:;<>=,[]|";
+  return C > ' ' && C < 0x7F && Forbidden.find(static_cast<char>(C)) == std::string::npos;
 }
 
 // The characters of a host name part as CP/M can hold them: a UTF-8 sequence
 // (a lead byte and its continuation bytes) becomes one "_", as do the other
 // characters CP/M names can not hold.
-std::string CpmNamePart(const std::string& text, size_t length) {
-  std::string part;
-  for (size_t i = 0; i < text.size() && part.size() < length; ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if ((c & 0xC0) == 0x80) continue;
-    part += CpmNameCharacter(c) ? UpperAscii(static_cast<char>(c)) : '_';
+std::string CpmNamePart(const std::string& Text, size_t Length) {
+  std::string Part;
+  for (size_t I = 0; I < Text.size() && Part.size() < Length; ++I) {
+    const auto C = static_cast<unsigned char>(Text[I]);
+    if ((C & 0xC0) == 0x80) continue;
+    Part += CpmNameCharacter(C) ? UpperAscii(static_cast<char>(C)) : '_';
   }
-  return part;
+  return Part;
 }
 
 }  // namespace
 
-std::string HostToCpmFileName(const std::string& hostName) {
-  const auto slash = hostName.rfind('/');
-  std::string base = slash == std::string::npos ? hostName : hostName.substr(slash + 1);
-  const auto first = base.find_first_not_of('.');
-  base.erase(0, first == std::string::npos ? base.size() : first);
-  std::string type;
-  const auto dot = base.rfind('.');
-  if (dot != std::string::npos) {
-    type = base.substr(dot + 1);
-    base.erase(dot);
+std::string HostToCpmFileName(const std::string& HostName) {
+  const auto Slash = HostName.rfind('/');
+  std::string Base = Slash == std::string::npos ? HostName : HostName.substr(Slash + 1);
+  const auto First = Base.find_first_not_of('.');
+  Base.erase(0, First == std::string::npos ? Base.size() : First);
+  std::string Type;
+  const auto Dot = Base.rfind('.');
+  if (Dot != std::string::npos) {
+    Type = Base.substr(Dot + 1);
+    Base.erase(Dot);
   }
-  const std::string name = CpmNamePart(base, 8);
-  if (name.empty()) return {};
-  const std::string extension = CpmNamePart(type, 3);
-  return extension.empty() ? name : name + "." + extension;
+  const std::string Name = CpmNamePart(Base, 8);
+  if (Name.empty()) return {};
+  const std::string Extension = CpmNamePart(Type, 3);
+  return Extension.empty() ? Name : Name + "." + Extension;
 }
 
-std::string CpmToHostFileName(const std::string& cpmName) {
-  std::string host;
-  for (const char c : cpmName) {
-    const auto byte = static_cast<unsigned char>(c);
-    host += (byte < ' ' || byte == 0x7F || c == '/' || c == '\\') ? '_' : c;
+std::string CpmToHostFileName(const std::string& CpmName) {
+  std::string Host;
+  for (const char C : CpmName) {
+    const auto Byte = static_cast<unsigned char>(C);
+    Host += (Byte < ' ' || Byte == 0x7F || C == '/' || C == '\\') ? '_' : C;
   }
-  if (host.find_first_not_of('.') == std::string::npos) {
-    std::replace(host.begin(), host.end(), '.', '_');
-    if (host.empty()) host = "_";
+  if (Host.find_first_not_of('.') == std::string::npos) {
+    std::replace(Host.begin(), Host.end(), '.', '_');
+    if (Host.empty()) Host.push_back('_');  // (not = "_": GCC 12 warns falsely of overlapping copies)
   }
-  return host;
+  return Host;
 }

@@ -36,6 +36,9 @@ struct TCpmDirEntry {
   // entries before it (CP/M 3, and cpmtools' mkfs.cpm -L and -t).
   static constexpr std::uint8_t LABEL = 0x20;
   static constexpr std::uint8_t TIME_STAMPS = 0x21;
+  // Highest extent bytes: EX counts 16 KiB extents within S2's 512 KiB module.
+  static constexpr std::uint8_t MAX_EXTENT = 31;
+  static constexpr std::uint8_t MAX_MODULE = 63;
 
   std::array<std::uint8_t, SIZE> Bytes{};
 
@@ -43,29 +46,40 @@ struct TCpmDirEntry {
   bool IsFree() const { return Bytes[0] == FREE; }
   bool IsFile() const { return Bytes[0] <= MAX_USER; }
   bool OwnsBlocks() const { return Bytes[0] <= MAX_ALLOCATING_USER; }
-  // Whether the entry is one that CP/M or cpmtools writes: free, a file of a
-  // user area (0-31), a label or time stamps; a file's or label's name and type
-  // are printable once the attribute bits are taken off.
-  bool IsWellFormed() const;
+
+  // What an entry reads as when a file is checked for holding a CP/M directory.
+  //   Formatted   all 32 bytes E5h, as a disk is formatted;
+  //   File        user 0-31, then a name and type that are printable once the
+  //               attribute bits are taken off, the extent bytes EX at most
+  //               31 and S2 at most 63 (bit 7 of S2 is a flag of the system),
+  //               at most 128 records, and block pointers below BlockCount;
+  //   Deleted     E5h, then the fields of a file, as CP/M deletes one;
+  //   Label       20h, then a printable name that does not start blank;
+  //   TimeStamps  21h (the stamps of the three entries before it);
+  //   Damaged     anything else: bytes that no CP/M system or tool writes.
+  // Random bytes, a text, a program or a fill of 00h or FFh give Damaged
+  // entries almost only: a File needs eight block pointers in range.
+  enum class TKind { Formatted, File, Deleted, Label, TimeStamps, Damaged };
+  TKind Kind(int BlockCount) const;
   std::uint8_t RecordCount() const { return Bytes[15]; }
   // (S2 and 15) x 32 + (EX and 31).
   int ExtentNumber() const { return (Bytes[14] & 15) * 32 + (Bytes[12] & 31); }
-  std::uint16_t Pointer(int i) const {
-    return static_cast<std::uint16_t>(Bytes[16 + 2 * i] | (Bytes[17 + 2 * i] << 8));
+  std::uint16_t Pointer(int I) const {
+    return static_cast<std::uint16_t>(Bytes[16 + 2 * I] | (Bytes[17 + 2 * I] << 8));
   }
-  void SetPointer(int i, std::uint16_t block) {
-    Bytes[16 + 2 * i] = static_cast<std::uint8_t>(block & 0xFF);
-    Bytes[17 + 2 * i] = static_cast<std::uint8_t>(block >> 8);
+  void SetPointer(int I, std::uint16_t Block) {
+    Bytes[16 + 2 * I] = static_cast<std::uint8_t>(Block & 0xFF);
+    Bytes[17 + 2 * I] = static_cast<std::uint8_t>(Block >> 8);
   }
   int UsedPointerCount() const;
 
   // NAME.TYP (bit 7 cleared, blanks removed; no dot without a type).
   std::string FileName() const;
   std::uint8_t Attributes() const;
-  void SetAttributes(std::uint8_t attributes);
-  // Stores name and type of text (NAME.TYP), upper-cased and blank padded; with
-  // keepAttributes bit 7 of each byte stays as it was.
-  void SetName(const std::string& text, bool keepAttributes);
+  void SetAttributes(std::uint8_t NewAttributes);
+  // Stores name and type of Text (NAME.TYP), upper-cased and blank padded; with
+  // KeepAttributes bit 7 of each byte stays as it was.
+  void SetName(const std::string& Text, bool KeepAttributes);
 
   static TCpmDirEntry Free();
 };
@@ -74,14 +88,14 @@ struct TCpmDirEntry {
 // names longer than 8 characters or types longer than 3, blanks, control
 // characters, bytes of 7Fh and up and any of * ? . : ; < > = , [ ] |.
 // Returns the name in the form stored (upper case). Raises ECpmDiskError.
-std::string CheckCpmFileName(const std::string& name);
+std::string CheckCpmFileName(const std::string& Name);
 // Raises ECpmDiskError for a user number outside 0-15.
-void CheckCpmUser(int user);
+void CheckCpmUser(int User);
 // Name and type cut to CP/M length (8 characters, then the extension with its
 // dot cut to 4), as a host file name is offered for import.
-std::string MakeCpmFileName(const std::string& hostName);
+std::string MakeCpmFileName(const std::string& HostName);
 // Equality of two names without regard to letter case.
-bool SameCpmName(const std::string& a, const std::string& b);
+bool SameCpmName(const std::string& A, const std::string& B);
 
 // A host file's name made into a CP/M name that a directory entry can hold, for
 // an import: the part after the last path separator; leading dots dropped (a
@@ -91,9 +105,9 @@ bool SameCpmName(const std::string& a, const std::string& b);
 // character outside ASCII) becomes "_"; upper case. Empty when no name is left
 // ("...", "."): such a file can not be imported under its own name. A result
 // that is not empty always passes CheckCpmFileName.
-std::string HostToCpmFileName(const std::string& hostName);
+std::string HostToCpmFileName(const std::string& HostName);
 // A CP/M name as listed made into a host file name that stays inside the folder
 // it is put in, for an export: path separators and control characters become
 // "_", and a name of dots alone ("." or "..", which a damaged or hostile
 // directory can hold) has its dots made "_". Never empty.
-std::string CpmToHostFileName(const std::string& cpmName);
+std::string CpmToHostFileName(const std::string& CpmName);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "CpmDirEntry.h"
@@ -14,25 +15,73 @@ namespace {
 constexpr int DirectoryRecord = TDiskDrive::ReservedTracks() * TDiskDrive::SECTORS_PER_TRACK;
 constexpr std::int64_t DirectoryStart = static_cast<std::int64_t>(DirectoryRecord) * TDiskDrive::SECTOR_SIZE;
 
-// Whether the first Size bytes of File are BootTracks, formatted after them.
-bool HoldsBootTracksAlone(TFileStream& File, std::int64_t Size, std::span<const std::uint8_t> BootTracks) {
-  if (BootTracks.empty() || Size < static_cast<std::int64_t>(BootTracks.size())) return false;
-  std::vector<std::uint8_t> Bytes(static_cast<size_t>(Size));
-  if (File.Seek(0, TSeekOrigin::Beginning) != 0 || File.Read(Bytes.data(), Size) != Size)
+// Reads Count bytes of File from At into a new buffer.
+std::vector<std::uint8_t> ReadPart(TFileStream& File, std::int64_t At, std::int64_t Count) {
+  std::vector<std::uint8_t> Bytes(static_cast<size_t>(Count));
+  if (File.Seek(At, TSeekOrigin::Beginning) != At || File.Read(Bytes.data(), Count) != Count)
     throw EStreamError("\"" + File.FileName().string() + "\" could not be read.");
-  return std::equal(BootTracks.begin(), BootTracks.end(), Bytes.begin()) &&
-         std::all_of(Bytes.begin() + static_cast<std::ptrdiff_t>(BootTracks.size()), Bytes.end(),
-                     [](std::uint8_t Byte) { return Byte == TDiskImageStream::FORMATTED_BYTE; });
+  return Bytes;
 }
 
-// A file shorter than a disk is a disk that tools wrote only in part (mkfs.cpm
-// writes the boot tracks and the directory, a blank disk may be empty). Any
-// other short file is refused before anything is written to it: a mount into
-// drive A or an import would overwrite it. A file that ends at or before the
-// directory holds nothing that shows it is a disk, unless it is the boot
-// tracks the caller is about to write.
-void CheckShortImage(TFileStream& File, std::int64_t Size, std::span<const std::uint8_t> BootTracks) {
-  const auto Refuse = [&](const std::string& Reason) {
+// Whether File, Size bytes long, holds one of BootTracks, formatted after it.
+bool HoldsBootTracksAlone(TFileStream& File, std::int64_t Size, std::span<const std::vector<std::uint8_t>> BootTracks) {
+  if (BootTracks.empty()) return false;
+  const std::vector<std::uint8_t> Bytes = ReadPart(File, 0, Size);
+  return std::any_of(BootTracks.begin(), BootTracks.end(), [&](const std::vector<std::uint8_t>& Tracks) {
+    return Tracks.size() <= Bytes.size() && std::equal(Tracks.begin(), Tracks.end(), Bytes.begin()) &&
+           std::all_of(Bytes.begin() + static_cast<std::ptrdiff_t>(Tracks.size()), Bytes.end(),
+                       [](std::uint8_t Byte) { return Byte == TDiskImageStream::FORMATTED_BYTE; });
+  });
+}
+
+using TRefusal = std::function<void(const std::string& Reason)>;
+
+// The part of the directory that File holds must read as CP/M's: entries that
+// are free (formatted or deleted) or files, at least as many as the damaged
+// ones beside them. So a disk with some damaged entries still opens, and the
+// disk manager can list and rescue its files; random bytes, a text, a program
+// or a ROM image give damaged entries almost only (a string followed by small
+// numbers may read as a file by chance, and a text line as a label or time
+// stamps, which show no disk either way).
+void CheckDirectory(TFileStream& File, std::int64_t Size, const TRefusal& Refuse) {
+  const std::int64_t Held =
+      std::min<std::int64_t>(Size - DirectoryStart, TDiskDrive::DirEntryCount() * TCpmDirEntry::SIZE);
+  const std::vector<std::uint8_t> Bytes = ReadPart(File, DirectoryStart, Held);
+  // CP/M would read 256 files without a name that fill the directory.
+  if (std::all_of(Bytes.begin(), Bytes.end(), [](std::uint8_t Byte) { return Byte == 0; }))
+    Refuse("holds only zero bytes where the CP/M directory starts, at byte " + std::to_string(DirectoryStart) +
+           ": it was never formatted.");
+  int Good = 0;
+  int Damaged = 0;
+  std::int64_t FirstDamaged = DirectoryStart;
+  for (std::int64_t At = 0; At < Held; At += TCpmDirEntry::SIZE) {
+    TCpmDirEntry Entry;
+    std::copy_n(Bytes.begin() + At, TCpmDirEntry::SIZE, Entry.Bytes.begin());
+    switch (Entry.Kind(TDiskDrive::BlockCount())) {
+      case TCpmDirEntry::TKind::File:
+      case TCpmDirEntry::TKind::Formatted:
+      case TCpmDirEntry::TKind::Deleted:
+        ++Good;
+        break;
+      case TCpmDirEntry::TKind::Damaged:
+        if (Damaged++ == 0) FirstDamaged = DirectoryStart + At;
+        break;
+      case TCpmDirEntry::TKind::Label:
+      case TCpmDirEntry::TKind::TimeStamps:
+        break;
+    }
+  }
+  if (Good > 0 && Good >= Damaged) return;
+  Refuse("holds no CP/M directory entry at byte " + std::to_string(FirstDamaged) + ".");
+}
+
+// Whether File can be a disk, checked before anything is written to it: a
+// mount into drive A or an import would overwrite it. A file that ends at or
+// before the directory holds nothing that shows it is a disk, unless it holds
+// one of the boot tracks the caller knows, to be written again with the
+// directory after them; that needs a file that may be written.
+void CheckImage(TFileStream& File, std::int64_t Size, std::span<const std::vector<std::uint8_t>> BootTracks) {
+  const TRefusal Refuse = [&](const std::string& Reason) {
     throw EDiskError("Selected disk is not a CP/M disk image!", DISK_ERROR_NO_DISK,
                      "\"" + File.FileName().string() + "\" " + Reason);
   };
@@ -40,28 +89,23 @@ void CheckShortImage(TFileStream& File, std::int64_t Size, std::span<const std::
     Refuse("is " + std::to_string(Size) + " bytes long, not a whole number of " +
            std::to_string(TDiskDrive::SECTOR_SIZE) + "-byte records.");
   if (Size == 0) return;
-  if (Size <= DirectoryStart) {
-    if (HoldsBootTracksAlone(File, Size, BootTracks)) return;
-    Refuse("is " + std::to_string(Size) + " bytes long and ends before the CP/M directory, which starts at byte " +
-           std::to_string(DirectoryStart) + " after the reserved tracks.");
+  if (Size > DirectoryStart) {
+    CheckDirectory(File, Size, Refuse);
+    return;
   }
-  const std::int64_t Held =
-      std::min<std::int64_t>(Size - DirectoryStart, TDiskDrive::DirEntryCount() * TCpmDirEntry::SIZE);
-  std::vector<std::uint8_t> Bytes(static_cast<size_t>(Held));
-  if (File.Seek(DirectoryStart, TSeekOrigin::Beginning) != DirectoryStart || File.Read(Bytes.data(), Held) != Held)
-    throw EStreamError("\"" + File.FileName().string() + "\" could not be read.");
-  for (std::int64_t At = 0; At < Held; At += TCpmDirEntry::SIZE) {
-    TCpmDirEntry Entry;
-    std::copy_n(Bytes.begin() + At, TCpmDirEntry::SIZE, Entry.Bytes.begin());
-    if (!Entry.IsWellFormed())
-      Refuse("holds no CP/M directory entry at byte " + std::to_string(DirectoryStart + At) + ".");
-  }
+  const std::string Length = "is " + std::to_string(Size) + " bytes long and ";
+  if (!HoldsBootTracksAlone(File, Size, BootTracks))
+    Refuse(Length + "ends at or before byte " + std::to_string(DirectoryStart) +
+           ", where the CP/M directory starts after the reserved tracks.");
+  if (File.IsReadOnly())
+    Refuse(Length + "holds boot tracks alone, no CP/M directory; it is read-only, so the directory cannot be "
+           "written after them.");
 }
 
 }  // namespace
 
 TDiskDrive::TDiskDrive(const std::filesystem::path& FileName, int DiskIndex, TDiskAccess Access,
-                       std::span<const std::uint8_t> BootTracks)
+                       std::span<const std::vector<std::uint8_t>> BootTracks)
     : FFileName(FileName), FDiskIndex(DiskIndex) {
   const TFileStream::TMode Mode = Access == TDiskAccess::ReadOnly ? TFileStream::TMode::OpenRead
                                                                   : TFileStream::TMode::OpenReadWriteIfAllowed;
@@ -72,7 +116,7 @@ TDiskDrive::TDiskDrive(const std::filesystem::path& FileName, int DiskIndex, TDi
       if (Size > DISK_SIZE)
         throw EStreamError("\"" + FileName.string() + "\" is " + std::to_string(Size) +
                            " bytes long, more than the " + std::to_string(DISK_SIZE) + " bytes of a disk.");
-      if (Size < DISK_SIZE) CheckShortImage(*File, Size, BootTracks);
+      CheckImage(*File, Size, BootTracks);
       FReadOnly = File->IsReadOnly();
       FDirectoryMissing = !FReadOnly && Size <= DirectoryStart;
       auto Image = std::make_unique<TDiskImageStream>(std::move(File), DISK_SIZE, BlockSize());

@@ -3,14 +3,17 @@
 // for the disk controller and the CP/M file system, and whole 2 KiB blocks (half
 // tracks) for remote disk access.
 //
-// An image file shorter than a disk reads as formatted where it has no data and
-// grows when written. It is taken as a disk only when it can be one: an empty
-// file (a blank disk), or whole 128-byte records that reach past the two
-// reserved tracks into the directory, whatever part of the directory they hold
-// reading as CP/M directory entries. Any other short file (a text, a program,
-// random bytes, anything that ends at or before the directory and so holds
-// nothing of one) is refused and left as it is. A drive that writes the
-// reserved tracks of a file that ends there writes the empty directory
+// An image file is taken as a disk only when it can be one, whatever its
+// length: an empty file (a blank disk), or whole 128-byte records that reach
+// past the two reserved tracks into the directory, whose part of the directory
+// reads as CP/M's (see TCpmDirEntry::Kind): free entries and files, at least
+// as many as the damaged entries beside them (so that the files of a damaged
+// disk can still be listed and exported). Anything else is refused
+// and left as it is: a text, a program, a ROM image, random bytes, a directory
+// of zero bytes (never formatted), a file that ends at or before the directory
+// and so holds nothing of one. An image file shorter than a disk reads as
+// formatted where it has no data and grows when written. A drive that writes
+// the reserved tracks of a file that ends there writes the empty directory
 // (formatted) first, so a disk this program gives boot tracks holds them and
 // its directory, as the disks of mkfs.cpm do, and opens again. One longer than
 // a disk, and anything that is no regular file, is refused too. A file that
@@ -24,6 +27,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "DiskError.h"
 #include "DiskStream.h"
@@ -54,18 +58,21 @@ class TDiskDrive {
   static constexpr int ReservedTracks() { return 2; }
 
   // Opens FileName as an image file (DiskIndex < 0) or disk DiskIndex of a disk
-  // pack. A short file that cannot be a disk raises EDiskError code 1 "Selected
+  // pack. An image file that cannot be a disk raises EDiskError code 1 "Selected
   // disk is not a CP/M disk image!" with the reason; any other failure code 1
   // "Selected disk is bad!" with the host's reason (missing, permission, not a
   // file, too long, not a pack).
   //
-  // BootTracks are the bytes the caller is about to write from the start of
-  // the disk (drive A's boot image). A file that ends at or before the
-  // directory and holds exactly these, formatted after them, is what earlier
-  // versions of this program left of an empty file put into drive A: it is
-  // taken, and gains its empty directory as the boot tracks are written.
+  // BootTracks are the boot images that a caller about to write boot tracks
+  // (drive A) knows: the one it writes, and the ones earlier BIOS images gave.
+  // A file that ends at or before the directory and holds exactly one of them,
+  // formatted after it, is what earlier versions of this program left of an
+  // empty file put into drive A: it is taken, and gains its empty directory as
+  // the boot tracks are written; a read-only one, which cannot gain it, is
+  // refused as no disk image.
   TDiskDrive(const std::filesystem::path& FileName, int DiskIndex = -1,
-             TDiskAccess Access = TDiskAccess::ReadWriteIfAllowed, std::span<const std::uint8_t> BootTracks = {});
+             TDiskAccess Access = TDiskAccess::ReadWriteIfAllowed,
+             std::span<const std::vector<std::uint8_t>> BootTracks = {});
   ~TDiskDrive();
   TDiskDrive(const TDiskDrive&) = delete;
   TDiskDrive& operator=(const TDiskDrive&) = delete;

@@ -352,6 +352,10 @@ class TMachine {
   // The records WriteBootImage writes from the start of a disk: the boot
   // image from the CP/M start to the BIOS end, in whole records.
   std::vector<uint8_t> BootRecords(const TBootImageSpan& Span) const;
+  // The boot images that drive A takes in a file that holds one alone (what
+  // earlier versions made of an empty file there): BootRecords(Span), then the
+  // same CP/M image with the BIOS the first version wrote.
+  std::vector<std::vector<uint8_t>> BootTracksAlone(const TBootImageSpan& Span) const;
   void WriteBootImage(TDiskDrive& Drive, const TBootImageSpan& Span);
   void Message(TMachineMessageKind Kind, const std::string& Text);
 

@@ -7,7 +7,9 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <sstream>
 
+#include "BiosImages.h"
 #include "IntelHexLoader.h"
 #include "Machine.h"
 #include "MachineHelpers.h"
@@ -15,6 +17,32 @@
 using machine_detail::RegularFileExists;
 using machine_detail::SameDiskFile;
 using machine_detail::Trimmed;
+
+namespace {
+
+// The span of a boot image whose CP/M image and BIOS were loaded to Cpm and Bios.
+TBootImageSpan BootImageSpan(const THexImageRange& Cpm, const std::string& CpmName, const THexImageRange& Bios,
+                             const std::string& BiosName) {
+  if (!Cpm.HasData) throw EMachineError("The CP/M image \"" + CpmName + "\" holds no data!");
+  if (!Bios.HasData) throw EMachineError("The BIOS image \"" + BiosName + "\" holds no data!");
+  TBootImageSpan Span;
+  Span.Entry = static_cast<uint16_t>(Bios.First);
+  Span.Low = static_cast<uint16_t>(Cpm.First);
+  Span.End = Bios.Next;
+  if (Span.End <= Span.Low)
+    throw EMachineError("The BIOS image \"" + BiosName + "\" must end above the start of the CP/M image!");
+  return Span;
+}
+
+// The records of Image (64 KiB) from the CP/M start to the BIOS end, whole.
+std::vector<uint8_t> BootRecordsOf(const std::vector<uint8_t>& Image, const TBootImageSpan& Span) {
+  const uint32_t Records = (Span.End - Span.Low + 127) / 128;
+  std::vector<uint8_t> Bytes(static_cast<size_t>(Records) * TDiskDrive::SECTOR_SIZE);
+  for (size_t At = 0; At < Bytes.size(); ++At) Bytes[At] = Image[(Span.Low + At) & 0xFFFF];
+  return Bytes;
+}
+
+}  // namespace
 
 std::string TMachine::ResolveImageName(const std::string& Name, const std::string& DefaultName) const {
   if (Name.empty()) return FWorkFolder + DefaultName;
@@ -28,15 +56,7 @@ TBootImageSpan TMachine::BuildBootImage() {
   std::fill(BootImage.begin(), BootImage.end(), 0);
   const THexImageRange Cpm = LoadHexToImage(CpmName, BootImage.data());
   const THexImageRange Bios = LoadHexToImage(BiosName, BootImage.data());
-  if (!Cpm.HasData) throw EMachineError("The CP/M image \"" + CpmName + "\" holds no data!");
-  if (!Bios.HasData) throw EMachineError("The BIOS image \"" + BiosName + "\" holds no data!");
-  TBootImageSpan Span;
-  Span.Entry = static_cast<uint16_t>(Bios.First);
-  Span.Low = static_cast<uint16_t>(Cpm.First);
-  Span.End = Bios.Next;
-  if (Span.End <= Span.Low)
-    throw EMachineError("The BIOS image \"" + BiosName + "\" must end above the start of the CP/M image!");
-  return Span;
+  return BootImageSpan(Cpm, CpmName, Bios, BiosName);
 }
 
 void TMachine::CheckBootImageFits(const TBootImageSpan& Span) const {
@@ -47,11 +67,21 @@ void TMachine::CheckBootImageFits(const TBootImageSpan& Span) const {
                         " records of the reserved tracks!");
 }
 
-std::vector<uint8_t> TMachine::BootRecords(const TBootImageSpan& Span) const {
-  const uint32_t Records = (Span.End - Span.Low + 127) / 128;
-  std::vector<uint8_t> Bytes(static_cast<size_t>(Records) * TDiskDrive::SECTOR_SIZE);
-  for (size_t At = 0; At < Bytes.size(); ++At) Bytes[At] = BootImage[(Span.Low + At) & 0xFFFF];
-  return Bytes;
+std::vector<uint8_t> TMachine::BootRecords(const TBootImageSpan& Span) const { return BootRecordsOf(BootImage, Span); }
+
+std::vector<std::vector<uint8_t>> TMachine::BootTracksAlone(const TBootImageSpan& Span) const {
+  std::vector<std::vector<uint8_t>> Tracks{BootRecords(Span)};
+  const std::string_view EarlierBios = EarlierBiosHexImage();
+  if (EarlierBios.empty()) return Tracks;
+  // The same CP/M image, with the earlier BIOS loaded over it as BuildBootImage does.
+  std::vector<uint8_t> Image(BootImage.size(), 0);
+  const std::string CpmName = ResolveImageName(Trimmed(CpmImageFile), "cpm22.hex");
+  const THexImageRange Cpm = LoadHexToImage(CpmName, Image.data());
+  std::istringstream BiosText{std::string(EarlierBios)};
+  const std::string BiosName = "vantel.hex of the first version";
+  const THexImageRange Bios = LoadHexText(BiosText, Image.data(), BiosName);
+  Tracks.push_back(BootRecordsOf(Image, BootImageSpan(Cpm, CpmName, Bios, BiosName)));
+  return Tracks;
 }
 
 void TMachine::WriteBootImage(TDiskDrive& Drive, const TBootImageSpan& Span) {
@@ -85,7 +115,7 @@ TBootImageSpan TMachine::BootImageFor(const std::string& FileName) {
 
 void TMachine::WriteBootImageToDisk(const std::string& FileName) {
   const TBootImageSpan Span = BootImageFor(FileName);
-  TDiskDrive Drive(FileName, -1, TDiskAccess::ReadWriteIfAllowed, BootRecords(Span));
+  TDiskDrive Drive(FileName, -1, TDiskAccess::ReadWriteIfAllowed, BootTracksAlone(Span));
   WriteBootImage(Drive, Span);
 }
 
@@ -97,16 +127,18 @@ void TMachine::MountDrive(int Drive, const std::string& FileName) {
       throw EDiskError("The disk is already mounted in another drive!", DISK_ERROR_NO_DISK);
 
   // Everything that can fail happens before the drive lets go of its disk.
-  // A file that cannot be a disk (a folder, a device, one longer than a disk, a
-  // short file that holds no disk) fails to open here with its reason; one
-  // shorter than a disk is a disk whose missing part reads formatted, and grows
-  // as it is written. Drive A also takes a file of this very boot image alone:
-  // earlier versions made such disks of empty files.
+  // A file that cannot be a disk (a folder, a device, one longer than a disk,
+  // a file whose directory holds no disk's) fails to open here with its
+  // reason; one shorter than a disk is a disk whose missing part reads
+  // formatted, and grows as it is written. Drive A also takes a file of a boot
+  // image alone, this one or the one of the earlier BIOS: earlier versions made
+  // such disks of empty files. The controller opens the disk again below, with
+  // no boot tracks: by then the trial has written the directory after them.
   TBootImageSpan Span;
-  std::vector<uint8_t> BootTracks;
+  std::vector<std::vector<uint8_t>> BootTracks;
   if (Drive == 0) {
     Span = BootImageFor(FileName);
-    BootTracks = BootRecords(Span);
+    BootTracks = BootTracksAlone(Span);
   }
   {
     TDiskDrive Trial(FileName, -1, TDiskAccess::ReadWriteIfAllowed, BootTracks);

@@ -62,6 +62,18 @@ bool ValidDiskName(const std::string& Name) {
   });
 }
 
+// Whether File opens as a disk, as a mount opens it first (read-only here: a
+// list writes nothing). A file of boot tracks alone, which only drive A takes
+// and then gives its directory, is not listed.
+bool OpensAsDisk(const std::filesystem::path& File) {
+  try {
+    TDiskDrive Drive(File, -1, TDiskAccess::ReadOnly);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
 std::string FormatTime(const std::tm& Time, const char* Format) {
   char Text[128];
   const size_t Length = std::strftime(Text, sizeof Text, Format, &Time);
@@ -251,7 +263,7 @@ std::string TMachine::SysListDisks(const std::string& Search) {
     if (!Entry.is_regular_file(EntryError)) continue;
     const std::string FileName = Entry.path().filename().string();
     if (!WildcardMatch(Pattern, FileName)) continue;
-    if (!SysFindMountedDrive(Entry.path().string()).empty()) continue;
+    if (!SysFindMountedDrive(Entry.path().string()).empty() || !OpensAsDisk(Entry.path())) continue;
     Names.push_back(FileName.substr(0, FileName.size() - std::string(DiskExtension).size()));
   }
   std::sort(Names.begin(), Names.end());

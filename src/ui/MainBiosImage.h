@@ -5,10 +5,8 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 
-// The Intel-hex text of the BIOS; empty when the program was built without it.
-std::string_view BiosHexImage();
+#include "BiosImages.h"
 
 // Writes the BIOS as Folder + "vantel.hex" when no file of that name is there,
 // or when the file there is, byte for byte, the image an earlier version of the

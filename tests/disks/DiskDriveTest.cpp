@@ -198,14 +198,16 @@ TEST(DiskDrive, FilesThatCannotBeADiskAreRefusedWithTheReason) {
 
   // A short file that cannot be a disk is refused as no disk image, and left
   // as it was: a note, random bytes, whole records whose directory part holds
-  // a control character in a name or a user byte no system writes.
+  // more entries with a control character in a name or a user byte no system
+  // writes than entries of a disk.
+  using TBootTracks = std::vector<std::vector<std::uint8_t>>;
   const auto notDisk = [&](const std::string& name, const std::vector<unsigned char>& bytes,
-                           std::span<const std::uint8_t> bootTracks = {}) {
+                           const TBootTracks& bootTracks = {}, TDiskAccess access = TDiskAccess::ReadWriteIfAllowed) {
     SCOPED_TRACE(name);
     disk_test::WriteBytes(dir / name, bytes);
     std::string reason;
     try {
-      TDiskDrive drive(dir / name, -1, TDiskAccess::ReadWriteIfAllowed, bootTracks);
+      TDiskDrive drive(dir / name, -1, access, bootTracks);
       ADD_FAILURE() << "opened as a disk";
     } catch (const EDiskError& error) {
       EXPECT_EQ(error.Code(), 1);
@@ -220,22 +222,33 @@ TEST(DiskDrive, FilesThatCannotBeADiskAreRefusedWithTheReason) {
   notDisk("notes.txt", std::vector<unsigned char>(note.begin(), note.end()));
   notDisk("random.bin", disk_test::Pattern(1000, 7));
   notDisk("random16k.bin", disk_test::Pattern(16384, 8));
-  auto directory = std::vector<unsigned char>(18 * 1024, 0xE5);
-  directory[64 * 128 + 32 * 9] = 0;
-  directory[64 * 128 + 32 * 9 + 4] = '\n';
+  // Two records of the directory: eight entries, five of them damaged.
+  auto directory = std::vector<unsigned char>(8192 + 256, 0xE5);
+  for (int entry = 3; entry < 8; ++entry) {
+    directory[8192 + 32 * entry] = 0;
+    directory[8192 + 32 * entry + 4] = '\n';
+  }
   notDisk("control.cpmdsk", directory);
-  directory[64 * 128 + 32 * 9 + 4] = 'X';
-  directory[64 * 128 + 32 * 9] = 0x22;
+  for (int entry = 3; entry < 8; ++entry) {
+    directory[8192 + 32 * entry + 4] = 'X';
+    directory[8192 + 32 * entry] = 0x22;
+  }
   notDisk("user22.cpmdsk", directory);
+  // One such entry among formatted ones is a damaged disk, which opens.
+  auto oneDamaged = std::vector<unsigned char>(18 * 1024, 0xE5);
+  oneDamaged[8192 + 32 * 9] = 0;
+  oneDamaged[8192 + 32 * 9 + 4] = '\n';
+  disk_test::WriteBytes(dir / "control.cpmdsk", oneDamaged);
+  EXPECT_EQ(reasonOf(dir / "control.cpmdsk"), "opened");
 
   // Whole records that end at or before the directory (at 8 KiB, after the
   // two reserved tracks) hold nothing of a disk: a CP/M text with its ^Z
   // padding, random bytes, formatted boot tracks alone, a program.
   const auto endsEarly = [&](const std::string& name, const std::vector<unsigned char>& bytes,
-                             std::span<const std::uint8_t> bootTracks = {}) {
+                             const TBootTracks& bootTracks = {}) {
     const std::string reason = notDisk(name, bytes, bootTracks);
     EXPECT_NE(reason.find("\" is " + std::to_string(bytes.size()) +
-                          " bytes long and ends before the CP/M directory, which starts at byte 8192"),
+                          " bytes long and ends at or before byte 8192, where the CP/M directory starts"),
               std::string::npos)
         << reason;
   };
@@ -273,37 +286,106 @@ TEST(DiskDrive, FilesThatCannotBeADiskAreRefusedWithTheReason) {
   EXPECT_EQ(disk_test::ReadBytes(dir / "new.cpmdsk"), made);
   EXPECT_EQ(reasonOf(dir / "new.cpmdsk"), "opened");
 
-  // What earlier versions left of an empty file put into drive A: that boot
+  // What earlier versions left of an empty file put into drive A: a boot
   // image alone, formatted to the end of its 2 KiB block. It is taken only by
-  // a caller that writes that very image (drive A), and then gains its empty
-  // directory; with any other image it is refused and left alone.
+  // a caller that knows that very image (drive A: its own, and the one of an
+  // earlier BIOS), and then gains its empty directory as the caller's boot
+  // tracks are written; with other images it is refused and left alone, and
+  // so is a file that cannot be written, which could never gain a directory.
+  auto earlierBoot = boot;
+  earlierBoot[700] ^= 1;
+  earlierBoot.resize(52 * 128, 0x3C);
   auto bootOnly = bootThenFormatted(8192);
   endsEarly("old.cpmdsk", bootOnly);
-  auto otherBoot = boot;
-  otherBoot[700] ^= 1;
-  endsEarly("old.cpmdsk", bootOnly, otherBoot);
+  endsEarly("old.cpmdsk", bootOnly, {earlierBoot});
   bootOnly[8000] = 0;
-  endsEarly("old.cpmdsk", bootOnly, boot);
+  endsEarly("old.cpmdsk", bootOnly, {boot, earlierBoot});
   bootOnly[8000] = 0xE5;
-  disk_test::WriteBytes(dir / "old.cpmdsk", bootOnly);
-  {
-    TDiskDrive drive(dir / "old.cpmdsk", -1, TDiskAccess::ReadWriteIfAllowed, boot);
-    writeBoot(drive);
+  const std::string readOnly = notDisk("old.cpmdsk", bootOnly, {boot}, TDiskAccess::ReadOnly);
+  EXPECT_NE(readOnly.find("\" is 8192 bytes long and holds boot tracks alone, no CP/M directory; it is read-only"),
+            std::string::npos)
+      << readOnly;
+  const TBootTracks known = {boot, earlierBoot};
+  for (const auto& held : known) {
+    auto oldFile = held;
+    oldFile.resize(8192, 0xE5);
+    disk_test::WriteBytes(dir / "old.cpmdsk", oldFile);
+    {
+      TDiskDrive drive(dir / "old.cpmdsk", -1, TDiskAccess::ReadWriteIfAllowed, known);
+      writeBoot(drive);
+    }
+    auto expected = made;
+    const auto tail = static_cast<long>(boot.size());
+    std::copy(held.begin() + tail, held.end(), expected.begin() + tail);
+    EXPECT_EQ(disk_test::ReadBytes(dir / "old.cpmdsk"), expected);
+    EXPECT_EQ(reasonOf(dir / "old.cpmdsk"), "opened");
   }
-  EXPECT_EQ(disk_test::ReadBytes(dir / "old.cpmdsk"), made);
-  EXPECT_EQ(reasonOf(dir / "old.cpmdsk"), "opened");
 
-  // A program, copied from the shared fixtures.
+  // Files of a whole disk's length whose directory holds no disk's: random
+  // bytes, a text, fills of FFh, and ROM images (programs padded with FFh).
+  // Their first entry is no directory entry; a file of zero bytes was never
+  // formatted, and CP/M would read 256 files without a name there.
+  const auto wholeNoDisk = [&](const std::string& name, std::vector<unsigned char> bytes) {
+    bytes.resize(1048576, 0xFF);
+    const std::string reason = notDisk(name, bytes);
+    EXPECT_NE(reason.find("\" holds no CP/M directory entry at byte 8192."), std::string::npos) << reason;
+  };
+  wholeNoDisk("random1m.bin", disk_test::Pattern(1048576, 11));
+  std::vector<unsigned char> longLetter;
+  while (longLetter.size() < 1048576) longLetter.insert(longLetter.end(), text.begin(), text.begin() + 1200);
+  wholeNoDisk("letter1m.txt", longLetter);
+  wholeNoDisk("ones.bin", {});
+  const std::string zeros = notDisk("zeros.bin", std::vector<unsigned char>(1048576, 0));
+  EXPECT_NE(zeros.find("\" holds only zero bytes where the CP/M directory starts, at byte 8192: it was never "
+                       "formatted."),
+            std::string::npos)
+      << zeros;
+
+  // A disk whose directory has damaged entries among its files still opens,
+  // so that those files can be rescued, as long as the damaged entries are
+  // no more than the free entries and files.
+  std::vector<unsigned char> damaged(1048576, 0xE5);
+  const auto putEntry = [&](int index, const std::string& entry) {
+    std::copy(entry.begin(), entry.end(), damaged.begin() + 8192 + 32 * index);
+  };
+  const std::string file = std::string("\0NOTES   TXT", 12) + std::string(3, '\0') + "\x10" + "\x04" +
+                           std::string(15, '\0');
+  putEntry(0, file);
+  putEntry(1, std::string("\x07GAME    \xC3OM\x01\0\0\x80", 16) + std::string("\x05\0\x06\0\x07\0\x08\x01", 8) +
+                  std::string(8, '\0'));
+  putEntry(2, std::string(1, '\x47') + std::string(31, '\x33'));
+  disk_test::WriteBytes(dir / "damaged.cpmdsk", damaged);
+  EXPECT_EQ(reasonOf(dir / "damaged.cpmdsk"), "opened");
+  putEntry(1, "\xE5" + file.substr(1));
+  disk_test::WriteBytes(dir / "damaged.cpmdsk", damaged);
+  EXPECT_EQ(reasonOf(dir / "damaged.cpmdsk"), "opened");
+  // Damage in more than half of the directory shows no disk any more: with
+  // entries 129-255 damaged too, 128 are good and 128 damaged; one more tips it.
+  for (int index = 129; index < 256; ++index) putEntry(index, std::string(32, '\xFF'));
+  disk_test::WriteBytes(dir / "damaged.cpmdsk", damaged);
+  EXPECT_EQ(reasonOf(dir / "damaged.cpmdsk"), "opened") << "as many good entries as damaged ones";
+  putEntry(128, std::string(32, '\xFF'));
+  EXPECT_NE(notDisk("damaged.cpmdsk", damaged).find("\" holds no CP/M directory entry at byte 8256."),
+            std::string::npos);
+
+  // Programs, copied from the shared fixtures: shorter than the reserved
+  // tracks, exactly as long, and longer ones as ROM images.
   KORVEL_REQUIRE_FIXTURE("cpm22/programs/PIP.COM");
   const auto pip = korvel_test::ReadFile(korvel_test::Fixture("cpm22/programs/PIP.COM"));
   ASSERT_EQ(pip.size(), 7424u);
   endsEarly("PIP.COM", pip);
+  const auto assembler = korvel_test::ReadFile(korvel_test::Fixture("cpm22/programs/ASM.COM"));
+  ASSERT_EQ(assembler.size(), 8192u);
+  endsEarly("ASM.COM", assembler);
+  wholeNoDisk("pip.rom", pip);
+  KORVEL_REQUIRE_FIXTURE("z80tests/CPUTEST.COM");
+  wholeNoDisk("cputest.rom", korvel_test::ReadFile(korvel_test::Fixture("z80tests/CPUTEST.COM")));
 }
 
 TEST(DiskDrive, ReadOnlyImagesAreReadAndRefuseEveryWrite) {
   TTempDir dir;
   korvel_test::OpenFolderToAll(dir.Path());
-  const auto image = disk_test::Pattern(1048576, 3);
+  const auto image = disk_test::DiskPattern(3);
   disk_test::WriteBytes(dir / "ro.cpmdsk", image);
   ::chmod((dir / "ro.cpmdsk").c_str(), 0444);
   // Root's test process may write it anyway: a mount asked read-only never does.

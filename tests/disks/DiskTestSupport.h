@@ -4,6 +4,7 @@
 #include "TempFolder.h"
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -35,6 +36,15 @@ inline std::vector<unsigned char> Pattern(size_t size, unsigned seed = 1) {
     value = value * 1103515245u + 12345u;
     bytes[i] = static_cast<unsigned char>(value >> 16);
   }
+  return bytes;
+}
+
+// A whole disk whose bytes differ from record to record, as Pattern makes
+// them, but whose directory (from 8 KiB to 16 KiB) is formatted: it opens as a
+// disk, and a block read from the wrong place shows.
+inline std::vector<unsigned char> DiskPattern(unsigned seed = 1) {
+  std::vector<unsigned char> bytes = Pattern(1048576, seed);
+  std::fill(bytes.begin() + 8192, bytes.begin() + 16384, 0xE5);
   return bytes;
 }
 

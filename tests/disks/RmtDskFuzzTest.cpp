@@ -101,7 +101,7 @@ class RmtDskFuzzTest : public ::testing::Test {
   void SetUp() override {
     folder_ = root_.Path() / "disks";
     std::filesystem::create_directory(folder_);
-    demo_ = disk_test::Pattern(kImageSize, 3);
+    demo_ = disk_test::DiskPattern(3);
     disk_test::WriteBytes(folder_ / "DEMO.cpmdsk", demo_);
     disk_test::WriteBytes(folder_ / "FUZZ.cpmdsk", TBytes(kImageSize, 0xE5));
     // Targets a path could reach from the folder.

@@ -38,11 +38,11 @@ class RmtDskServerTest : public ::testing::Test {
     ASSERT_TRUE(server_.GetActive());
     client_ = std::make_unique<TTestClient>(mainThread_, server_.BoundPort());
   }
-  // An image whose every byte tells its position, so that a block read from
-  // the wrong place shows.
+  // An image whose every byte outside the directory tells its position, so
+  // that a block read from the wrong place shows.
   std::filesystem::path MakeImage(const std::string& name) {
     const std::filesystem::path path = folder_ / (name + ".cpmdsk");
-    disk_test::WriteBytes(path, disk_test::Pattern(kImageSize, static_cast<unsigned>(name.size())));
+    disk_test::WriteBytes(path, disk_test::DiskPattern(static_cast<unsigned>(name.size())));
     return path;
   }
   static TBytes Slice(const TBytes& bytes, size_t offset, size_t size) {
@@ -237,9 +237,9 @@ TEST_F(RmtDskServerTest, ReadOnlyAndShortImagesAreServed) {
   std::filesystem::permissions(image, std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
                                           std::filesystem::perms::others_read);
   const uint32_t id = client_->Mount("DEMO", 7, true);
-  std::optional<TBytes> reply = client_->Request(ReadRequest(5, id, 7, 3, 17));
+  std::optional<TBytes> reply = client_->Request(ReadRequest(5, id, 7, 4, 17));
   ASSERT_TRUE(reply);
-  EXPECT_EQ(Slice(*reply, 4, 2048), Slice(original, (3 * 32 + 16) * 128, 2048));
+  EXPECT_EQ(Slice(*reply, 4, 2048), Slice(original, (4 * 32 + 16) * 128, 2048));
   EXPECT_EQ(client_->Request(WriteRequest(6, id, 7, 1, 0, TBytes(2048, 0))),
             ErrorReply(8, 6, "Disk is mounted read-only!"));
   EXPECT_TRUE(disk_test::ReadBytes(image) == original);
@@ -253,10 +253,10 @@ TEST_F(RmtDskServerTest, ReadOnlyAndShortImagesAreServed) {
     const RemoteDiskClientAddress reader{0x0100007F, 1001, 2};
     const uint32_t session = sessions.Mount(false, image, writer);
     TBytes block(2048);
-    sessions.ReadBlock(session, 3, 17, block.data(), writer);
-    EXPECT_EQ(block, Slice(original, (3 * 32 + 16) * 128, 2048));
+    sessions.ReadBlock(session, 4, 17, block.data(), writer);
+    EXPECT_EQ(block, Slice(original, (4 * 32 + 16) * 128, 2048));
     try {
-      sessions.WriteBlock(session, 3, 17, block.data(), writer);
+      sessions.WriteBlock(session, 4, 17, block.data(), writer);
       ADD_FAILURE() << "a write to a read-only image was accepted";
     } catch (const EDiskError& error) {
       EXPECT_EQ(error.Code(), 8);
@@ -300,9 +300,10 @@ TEST_F(RmtDskServerTest, MissingOrBadImagesGiveNoSession) {
   std::filesystem::create_directory(folder_ / "DIR.cpmdsk");
   EXPECT_EQ(client_->Request(MountRequest(2, "PIPE", 7)), ErrorReply(1, 2, "Selected disk is bad!"));
   EXPECT_EQ(client_->Request(MountRequest(3, "DIR", 7)), ErrorReply(1, 3, "Selected disk is bad!"));
-  // Files shorter than a disk that cannot be one are refused and left alone:
-  // a note, random bytes, and whole records that end before the directory (a
-  // CP/M text with its ^Z padding, 4 KiB of random bytes, a program).
+  // Files that cannot be a disk are refused and left alone: a note, random
+  // bytes, whole records that end at or before the directory (a CP/M text
+  // with its ^Z padding, 4 KiB of random bytes, a program), and whole disks
+  // whose directory holds no disk's (random bytes, a ROM image, zeros).
   const std::string note = "Shopping: bread, milk.\nCall the plumber on Monday.\n";
   std::string letter;
   for (int line = 1; letter.size() < 1200; ++line) letter += "Line " + std::to_string(line) + " of a letter.\r\n";
@@ -312,8 +313,15 @@ TEST_F(RmtDskServerTest, MissingOrBadImagesGiveNoSession) {
                                                          {"RANDOM", disk_test::Pattern(1000, 3)},
                                                          {"LETTER", text},
                                                          {"RANDOM4K", disk_test::Pattern(4096, 4)}};
-  if (korvel_test::HasFixture("cpm22/programs/PIP.COM"))
-    noDisks.emplace_back("PIP", korvel_test::ReadFile(korvel_test::Fixture("cpm22/programs/PIP.COM")));
+  TBytes rom = disk_test::Pattern(3000, 6);
+  if (korvel_test::HasFixture("cpm22/programs/PIP.COM")) {
+    rom = korvel_test::ReadFile(korvel_test::Fixture("cpm22/programs/PIP.COM"));
+    noDisks.emplace_back("PIP", rom);
+  }
+  rom.resize(kImageSize, 0xFF);
+  noDisks.emplace_back("RANDOM1M", disk_test::Pattern(kImageSize, 5));
+  noDisks.emplace_back("ROM", rom);
+  noDisks.emplace_back("ZEROS", TBytes(kImageSize, 0));
   uint16_t tag = 4;
   for (const auto& [name, bytes] : noDisks) {
     SCOPED_TRACE(name);

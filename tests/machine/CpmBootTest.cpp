@@ -212,6 +212,37 @@ TEST_F(CpmBootTest, ShortDisksFromMkfsBootAndTakeFiles) {
   EXPECT_NE(Rig->Command("DIR C:").find("No file"), std::string::npos);
   Stop();
   tool("fsck.cpm -f emu1m -n FRESH.cpmdsk");
+
+  // What earlier versions made of an empty file in drive A: the boot image
+  // alone, of this BIOS or of the one the first version wrote into the work
+  // folder. Drive A boots either, and both then hold this boot image and an
+  // empty directory, as cpmtools reads it.
+  const auto bootImageWith = [&](const char* bios) {
+    std::vector<uint8_t> image(65536, 0);
+    LoadHexToImage(korvel_test::Fixture(kCpmImage).string(), image.data());
+    const THexImageRange range = LoadHexToImage(bios, image.data());
+    return std::vector<uint8_t>(image.begin() + 0xE400, image.begin() + ((range.Next + 127) & ~127u));
+  };
+  const std::vector<uint8_t> current = bootImageWith(KORVEL_BIOS_HEX);
+  std::vector<uint8_t> earlier = bootImageWith(KORVEL_BIOS_EARLIER_HEX);
+  ASSERT_NE(earlier, current);
+  earlier.resize(8192, 0xE5);  // formatted to the end of its 2 KiB block, as the file grew
+  std::ofstream(folder / "OLDBIOS.cpmdsk", std::ios::binary).write(reinterpret_cast<const char*>(earlier.data()), 8192);
+  std::ofstream(folder / "OLDBOOT.cpmdsk", std::ios::binary)
+      .write(reinterpret_cast<const char*>(current.data()), static_cast<std::streamsize>(current.size()));
+  Rig->Machine->DriveFileName = {(folder / "OLDBIOS.cpmdsk").string(), DiskA.string(), "", ""};
+  Boot();
+  EXPECT_NE(Rig->Command("DIR").find("No file"), std::string::npos);
+  const std::string old = Rig->Command("B:SYS MOUNT A: OLDBOOT");
+  EXPECT_NE(old.find("Mounted \"OLDBOOT\" in drive \"A\"!"), std::string::npos) << old;
+  EXPECT_NE(Rig->Command("DIR").find("No file"), std::string::npos);
+  Stop();
+  std::vector<uint8_t> made = current;
+  made.resize(16384, 0xE5);
+  for (const char* disk : {"OLDBIOS.cpmdsk", "OLDBOOT.cpmdsk"}) {
+    EXPECT_TRUE(korvel_test::ReadFile(folder / disk) == made) << disk;
+    tool(std::string("fsck.cpm -f emu1m -n ") + disk);
+  }
 }
 
 // A disk image the user may not write: CP/M reads it, and a write to it is a

@@ -55,7 +55,7 @@ TEST_F(PortMapTest, DiskReadCopiesTheSectorToTheDmaAddressAndLightsTheLamp) {
   {
     TDiskDrive Drive(Disk);
     std::vector<uint8_t> Sector = machine_test::Pattern(128, 0x42);
-    Drive.Track = 3;
+    Drive.Track = 30;
     Drive.Sector = 5;
     Drive.WriteSector(Sector.data());
   }
@@ -65,7 +65,7 @@ TEST_F(PortMapTest, DiskReadCopiesTheSectorToTheDmaAddressAndLightsTheLamp) {
   Out(113, 1);
   Out(114, 5);
   Out(115, 0);
-  Out(116, 3);
+  Out(116, 30);
   Out(117, 0);
   Out(118, 0xC0);  // DMA FFC0h: the copy wraps to 0000h after 64 bytes
   Out(119, 0xFF);
@@ -90,7 +90,7 @@ TEST_F(PortMapTest, DiskReadCopiesTheSectorToTheDmaAddressAndLightsTheLamp) {
   EXPECT_EQ(Machine.DriveLamp(2), TDriveLamp::Empty);
   Machine.UnmountDrive(1);
   TDiskDrive Check(Disk);
-  Check.Track = 3;
+  Check.Track = 30;
   Check.Sector = 6;
   uint8_t Sector[128];
   Check.ReadSector(Sector);

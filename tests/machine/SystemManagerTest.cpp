@@ -5,7 +5,9 @@
 #include <random>
 
 #include "Fixtures.h"
+#include "IntelHexLoader.h"
 #include "MachineTestSupport.h"
+#include "Unprivileged.h"
 
 using machine_test::MachineTest;
 
@@ -206,60 +208,105 @@ TEST_F(SystemManagerTest, ShortDisksMountAndGrowWhileFilesThatAreNoDisksAreLeftA
 
   // Files that are no disks are refused in any drive, with the reason, and
   // left as they were: a note, a CP/M text with its ^Z padding, 4 KiB of
-  // random bytes, a program. So is drive A's image alone of other images.
-  const auto Reason = [](size_t Size) {
+  // random bytes, a program, drive A's image alone of other images; and files
+  // of a whole disk's length: random bytes, a ROM image (a program padded with
+  // FFh), zero bytes (never formatted). SYS MOUNT lists none of them.
+  const auto Short = [](size_t Size) {
     return "\" is " + std::to_string(Size) +
-           " bytes long and ends before the CP/M directory, which starts at byte 8192";
+           " bytes long and ends at or before byte 8192, where the CP/M directory starts";
   };
+  const std::string NoEntry = "\" holds no CP/M directory entry at byte 8192.";
   std::string Letter;
   for (int Line = 1; Letter.size() < 1200; ++Line) Letter += "Line " + std::to_string(Line) + " of a letter.\r\n";
   Letter.resize(1280, '\x1A');
   std::mt19937 Generator(25);
-  std::vector<uint8_t> Random(4096);
-  for (uint8_t& Byte : Random) Byte = static_cast<uint8_t>(Generator());
+  std::string Random(1048576, '\0');
+  for (char& Byte : Random) Byte = static_cast<char>(Generator());
   std::vector<uint8_t> OtherBoot = BootTracks;
   OtherBoot[100] ^= 0xFF;
-  std::vector<std::pair<std::string, std::string>> NoDisks = {
-      {"NOTES", "Shopping: bread, milk.\r\nCall the plumber on Monday.\r\n"},
-      {"LETTER", Letter},
-      {"RANDOM", std::string(Random.begin(), Random.end())},
-      {"OTHERBOOT", std::string(OtherBoot.begin(), OtherBoot.end())}};
-  if (korvel_test::HasFixture("cpm22/programs/PIP.COM")) {
-    const auto Pip = korvel_test::ReadFile(korvel_test::Fixture("cpm22/programs/PIP.COM"));
-    NoDisks.emplace_back("PIP", std::string(Pip.begin(), Pip.end()));
+  std::string Rom(BiosImage.begin(), BiosImage.end());
+  Rom.resize(1048576, '\xFF');
+  struct TNoDisk {
+    std::string Name, Bytes, Reason;
+  };
+  std::vector<TNoDisk> NoDisks = {
+      {"NOTES", "Shopping: bread, milk.\r\nCall the plumber on Monday.\r\n", "not a whole number of 128-byte records"},
+      {"LETTER", Letter, Short(1280)},
+      {"RANDOM", Random.substr(0, 4096), Short(4096)},
+      {"OTHERBOOT", std::string(OtherBoot.begin(), OtherBoot.end()), Short(6144)},
+      {"RANDOM1M", Random, NoEntry},
+      {"ROM", Rom, NoEntry},
+      {"ZEROS", std::string(1048576, '\0'), "\" holds only zero bytes where the CP/M directory starts, at byte 8192: "
+                                              "it was never formatted."}};
+  for (const char* Program : {"PIP.COM", "ASM.COM"}) {
+    if (!korvel_test::HasFixture(std::string("cpm22/programs/") + Program)) continue;
+    const auto Bytes = korvel_test::ReadFile(korvel_test::Fixture(std::string("cpm22/programs/") + Program));
+    NoDisks.push_back({std::string(Program, 3), std::string(Bytes.begin(), Bytes.end()), Short(Bytes.size())});
   }
-  for (const auto& [Name, Bytes] : NoDisks) {
-    SCOPED_TRACE(Name);
-    machine_test::WriteTextFile(Folder.File(Name + ".cpmdsk"), Bytes);
+  for (const TNoDisk& NoDisk : NoDisks) {
+    SCOPED_TRACE(NoDisk.Name);
+    machine_test::WriteTextFile(Folder.File(NoDisk.Name + ".cpmdsk"), NoDisk.Bytes);
     for (const char* Drive : {"A", "C"}) {
-      const std::string Reply = Command(std::string("MOUNT ") + Drive + ": " + Name);
+      const std::string Reply = Command(std::string("MOUNT ") + Drive + ": " + NoDisk.Name);
       EXPECT_NE(Reply.find("Selected disk is not a CP/M disk image!"), std::string::npos) << Reply;
-      if (Name != "NOTES") {
-        EXPECT_NE(Reply.find(Reason(Bytes.size())), std::string::npos) << Reply;
-      }
+      EXPECT_NE(Reply.find(NoDisk.Reason), std::string::npos) << Reply;
     }
-    const std::vector<uint8_t> Kept = machine_test::ReadBytes(Folder.File(Name + ".cpmdsk"));
-    EXPECT_EQ(std::string(Kept.begin(), Kept.end()), Bytes);
+    const std::vector<uint8_t> Kept = machine_test::ReadBytes(Folder.File(NoDisk.Name + ".cpmdsk"));
+    EXPECT_TRUE(std::string(Kept.begin(), Kept.end()) == NoDisk.Bytes);
   }
   EXPECT_EQ(Machine.DriveCaption(0), "\"EMPTY\"");
   EXPECT_FALSE(Machine.DiskController().HasDisk(2));
+  EXPECT_EQ(Command("MOUNT *"), "\r\n\r\nAvailable disks to mount:\r\n\r\n  DiskA\r\n");
 
   // The disk made in drive A goes into any drive later.
   NewDisk("OTHER");
   EXPECT_EQ(Command("MOUNT A: OTHER"), "\r\n\r\nMounted \"OTHER\" in drive \"A\"!\r\n");
   EXPECT_EQ(Command("MOUNT C: EMPTY"), "\r\n\r\nMounted \"EMPTY\" in drive \"C\"!\r\n");
 
-  // What earlier versions made of an empty file in drive A, this boot image
-  // alone: no disk for drive D, but drive A knows its own boot image, and
-  // then it gains its empty directory and goes anywhere.
-  machine_test::WriteTextFile(Folder.File("OLD.cpmdsk"), std::string(BootTracks.begin(), BootTracks.end()));
-  const std::string Refused = Command("MOUNT D: OLD");
-  EXPECT_NE(Refused.find(Reason(6144)), std::string::npos) << Refused;
-  EXPECT_EQ(machine_test::ReadBytes(Folder.File("OLD.cpmdsk")), BootTracks);
-  EXPECT_EQ(Command("MOUNT A: OLD"), "\r\n\r\nMounted \"OLD\" in drive \"A\"!\r\n");
-  EXPECT_EQ(machine_test::ReadBytes(Folder.File("OLD.cpmdsk")), Made);
-  EXPECT_EQ(Command("MOUNT A: OTHER"), "\r\n\r\nMounted \"OTHER\" in drive \"A\"!\r\n");
-  EXPECT_EQ(Command("MOUNT D: OLD"), "\r\n\r\nMounted \"OLD\" in drive \"D\"!\r\n");
+  // What earlier versions made of an empty file in drive A, a boot image
+  // alone: this one, or the CP/M image with the BIOS that the first version
+  // wrote into the work folder. No disk for drive D, but drive A knows both
+  // images; it writes its own and the empty directory after it, and then the
+  // disk goes anywhere.
+  std::vector<uint8_t> Image(65536, 0);
+  std::copy(CpmImage.begin(), CpmImage.end(), Image.begin() + 0xE400);
+  const THexImageRange EarlierBios = LoadHexToImage(KORVEL_BIOS_EARLIER_HEX, Image.data());
+  ASSERT_EQ(EarlierBios.First, 0xFA00u);
+  std::vector<uint8_t> EarlierTracks(Image.begin() + 0xE400, Image.begin() + ((EarlierBios.Next + 127) & ~127u));
+  EarlierTracks.resize(8192, 0xE5);
+  std::vector<uint8_t> MadeOfEarlier = EarlierTracks;
+  std::copy(BootTracks.begin(), BootTracks.end(), MadeOfEarlier.begin());
+  MadeOfEarlier.resize(16384, 0xE5);
+  const std::vector<std::pair<std::vector<uint8_t>, std::vector<uint8_t>>> OldDisks = {{BootTracks, Made},
+                                                                                      {EarlierTracks, MadeOfEarlier}};
+  for (const auto& [Old, Gained] : OldDisks) {
+    machine_test::WriteTextFile(Folder.File("OLD.cpmdsk"), std::string(Old.begin(), Old.end()));
+    const std::string Refused = Command("MOUNT D: OLD");
+    EXPECT_NE(Refused.find(Short(Old.size())), std::string::npos) << Refused;
+    EXPECT_EQ(machine_test::ReadBytes(Folder.File("OLD.cpmdsk")), Old);
+    EXPECT_EQ(Command("MOUNT A: OLD"), "\r\n\r\nMounted \"OLD\" in drive \"A\"!\r\n");
+    EXPECT_EQ(machine_test::ReadBytes(Folder.File("OLD.cpmdsk")), Gained);
+    EXPECT_EQ(Command("MOUNT A: OTHER"), "\r\n\r\nMounted \"OTHER\" in drive \"A\"!\r\n");
+    EXPECT_EQ(Command("MOUNT D: OLD"), "\r\n\r\nMounted \"OLD\" in drive \"D\"!\r\n");
+    EXPECT_EQ(Command("UNMOUNT D:"), "\r\n\r\nDisk removed from drive \"D\"!\r\n");
+  }
+
+  // One that may not be written cannot gain its directory: drive A refuses it
+  // with the reason, and keeps its disk.
+  machine_test::WriteTextFile(Folder.File("LOCKED.cpmdsk"), std::string(BootTracks.begin(), BootTracks.end()));
+  std::filesystem::permissions(Folder.File("LOCKED.cpmdsk"), std::filesystem::perms::owner_read |
+                                                                 std::filesystem::perms::group_read |
+                                                                 std::filesystem::perms::others_read);
+  korvel_test::OpenFolderToAll(Folder.Path());
+  korvel_test::RunUnprivileged([&] {
+    const std::string Reply = Command("MOUNT A: LOCKED");
+    EXPECT_NE(Reply.find("Selected disk is not a CP/M disk image!"), std::string::npos) << Reply;
+    EXPECT_NE(Reply.find("\" is 6144 bytes long and holds boot tracks alone, no CP/M directory; it is read-only"),
+              std::string::npos)
+        << Reply;
+    EXPECT_EQ(Machine.DriveCaption(0), "\"OTHER\"");
+  });
+  EXPECT_EQ(machine_test::ReadBytes(Folder.File("LOCKED.cpmdsk")), BootTracks);
   KORVEL_REQUIRE_FIXTURE("cpm22/programs/PIP.COM");
 }
 

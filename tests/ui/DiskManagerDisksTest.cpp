@@ -28,6 +28,7 @@ using korvel_test::PutCpmFile;
 using korvel_test::ReadBytes;
 using korvel_test::TDiskManagerRig;
 using korvel_test::TMainWindowRig;
+using korvel_test::WriteBytes;
 using korvel_test::WriteHexFile;
 
 std::set<std::string> FilesIn(const std::filesystem::path& Folder) {
@@ -509,6 +510,23 @@ TEST(DiskManagerDisksTest, SetBootImageWritesTheTracksOnlyWhenEveryCheckHolds) {
     EXPECT_EQ(Rig.LastMessage().substr(0, Message.size()), Message);
     EXPECT_EQ(ReadBytes(Disk), Blank);
   }
+
+  // A disk that another program has since overwritten with a whole disk's
+  // length of what is no disk (random bytes, a ROM image, zeros) is refused
+  // with the reason, and keeps those bytes.
+  for (const auto& NoDisk : korvel_test::FilesThatAreNoDisks(Rig)) {
+    if (NoDisk.Kept.size() != Blank.size()) continue;
+    SCOPED_TRACE(NoDisk.File.string());
+    WriteBytes(Disk, NoDisk.Kept);
+    const size_t Before = Rig.MessageCount();
+    Answer("loader.hex", "cpm.hex", "bios.hex");
+    ASSERT_EQ(Rig.MessageCount(), Before + 1);
+    EXPECT_NE(Rig.LastMessage().find("Selected disk is not a CP/M disk image!"), std::string::npos)
+        << Rig.LastMessage();
+    EXPECT_NE(Rig.LastMessage().find(Disk.string() + NoDisk.Reason), std::string::npos) << Rig.LastMessage();
+    EXPECT_TRUE(ReadBytes(Disk) == NoDisk.Kept);
+  }
+  WriteBytes(Disk, Blank);
 
   // Exactly 256 and 7936 bytes: the loader in sectors 0 and 1, CP/M and BIOS
   // from sector 2 to the last sector of track 1; the files stay.

@@ -158,28 +158,27 @@ TEST(DiskManagerMachineTest, InsertAndEjectWhileCpmRunsAndCpmNoticesTheChange) {
   EXPECT_NE(Rig.LastMessage().find("remote disk server"), std::string::npos) << Rig.LastMessage();
   EXPECT_FALSE(Rig.Machine().DiskController().HasDisk(3));
   // A note or random bytes chosen through "All Files" are no disks, nor are
-  // whole records that end before the directory (a text, 4 KiB of random
-  // bytes, a program): drive A keeps the running disk, and the files their
-  // bytes.
+  // whole records that end at or before the directory (a text, 4 KiB of
+  // random bytes, a program), nor whole disks whose directory holds no disk's
+  // (random bytes, a ROM image, zeros): drive A keeps the running disk, and
+  // the files their bytes.
   const QString BootDisk = Window.DiskCaption[0]->text();
   const std::string BootDiskFile = Rig.Machine().DriveFileName[0];
   const auto Note = Rig.HostFile("notes.txt", Bytes("Shopping: bread, milk.\nCall the plumber on Monday.\n"));
   const auto Random = Rig.HostFile("random.bin", Pattern(1000, 5));
-  const auto ShortFiles = korvel_test::ShortFilesThatAreNoDisks(Rig);
-  std::vector<std::filesystem::path> NoDisks = {Note, Random};
-  for (const auto& [File, Kept] : ShortFiles) NoDisks.push_back(File);
+  std::vector<korvel_test::TNoDiskFile> NoDisks = {{Note, ReadBytes(Note), "\" is 51 bytes long"},
+                                                   {Random, ReadBytes(Random), "\" is 1000 bytes long"}};
+  for (auto& NoDisk : korvel_test::FilesThatAreNoDisks(Rig)) NoDisks.push_back(std::move(NoDisk));
   for (const auto& NoDisk : NoDisks) {
-    SCOPED_TRACE(NoDisk.string());
-    Dialogs.FileAnswers.push_back(NoDisk.string());
+    SCOPED_TRACE(NoDisk.File.string());
+    Dialogs.FileAnswers.push_back(NoDisk.File.string());
     Window.ChangeDriveAct[0]->trigger();
     EXPECT_NE(Rig.LastMessage().find("Selected disk is not a CP/M disk image!"), std::string::npos)
         << Rig.LastMessage();
+    EXPECT_NE(Rig.LastMessage().find(NoDisk.File.string() + NoDisk.Reason), std::string::npos) << Rig.LastMessage();
     EXPECT_EQ(Window.DiskCaption[0]->text(), BootDisk);
+    EXPECT_TRUE(ReadBytes(NoDisk.File) == NoDisk.Kept);
   }
-  EXPECT_NE(Rig.LastMessage().find("ends before the CP/M directory"), std::string::npos) << Rig.LastMessage();
-  EXPECT_EQ(ReadBytes(Note), Bytes("Shopping: bread, milk.\nCall the plumber on Monday.\n"));
-  EXPECT_EQ(ReadBytes(Random), Pattern(1000, 5));
-  for (const auto& [File, Kept] : ShortFiles) EXPECT_EQ(ReadBytes(File), Kept) << File;
   ASSERT_TRUE(Console.Command("DIR")) << "CP/M runs on from its own disk: " << Console.Transcript;
 
   // A new disk made as users make one: an empty file into drive A, and CP/M

@@ -157,15 +157,16 @@ TEST(DiskManagerPageTest, ADiskThatCannotBeOpenedLeavesThePreviousOneShown) {
   ASSERT_EQ(Lines.size(), 1u);
 
   // A pack that is none, an image longer than a disk, a missing file, a note
-  // and random bytes chosen through "All Files", and whole records that end
-  // before the directory: a text, 4 KiB of random bytes, a program.
+  // and random bytes chosen through "All Files", whole records that end at or
+  // before the directory (a text, 4 KiB of random bytes, a program), and whole
+  // disks whose directory holds no disk's (random bytes, a ROM image, zeros).
   const auto NotAPack = Rig.HostFile("fake.cdp", std::vector<uint8_t>(4096, 'x'));
   const auto TooLong = Rig.HostFile("long.cpmdsk", std::vector<uint8_t>(2 * 1048576, 0xE5));
   const auto Note = Rig.HostFile("notes.txt", Bytes("Shopping: bread, milk.\nCall the plumber on Monday.\n"));
   const auto Random = Rig.HostFile("random.bin", Pattern(1000, 5));
-  const auto ShortFiles = korvel_test::ShortFilesThatAreNoDisks(Rig);
+  const auto NoDisks = korvel_test::FilesThatAreNoDisks(Rig);
   std::vector<std::filesystem::path> Bads = {NotAPack, TooLong, Rig.File("missing.cpmdsk"), Note, Random};
-  for (const auto& [File, Kept] : ShortFiles) Bads.push_back(File);
+  for (const auto& NoDisk : NoDisks) Bads.push_back(NoDisk.File);
   for (const auto& Bad : Bads) {
     SCOPED_TRACE(Bad.string());
     const size_t Before = Rig.MessageCount();
@@ -183,14 +184,36 @@ TEST(DiskManagerPageTest, ADiskThatCannotBeOpenedLeavesThePreviousOneShown) {
   for (size_t Shown = 3; Shown < Bads.size(); ++Shown)
     EXPECT_NE(Rig.Messages()[Shown].find("Selected disk is not a CP/M disk image!"), std::string::npos)
         << Rig.Messages()[Shown];
-  for (size_t Short = 0; Short < ShortFiles.size(); ++Short) {
-    const std::string Shown = Rig.Messages()[5 + Short];
-    EXPECT_NE(Shown.find(ShortFiles[Short].first.string()), std::string::npos) << Shown;
-    EXPECT_NE(Shown.find("bytes long and ends before the CP/M directory"), std::string::npos) << Shown;
-    EXPECT_EQ(ReadBytes(ShortFiles[Short].first), ShortFiles[Short].second);
+  for (size_t Index = 0; Index < NoDisks.size(); ++Index) {
+    const std::string Shown = Rig.Messages()[5 + Index];
+    EXPECT_NE(Shown.find(NoDisks[Index].File.string() + NoDisks[Index].Reason), std::string::npos) << Shown;
+    EXPECT_TRUE(ReadBytes(NoDisks[Index].File) == NoDisks[Index].Kept) << NoDisks[Index].File;
   }
   EXPECT_EQ(ReadBytes(Note), Bytes("Shopping: bread, milk.\nCall the plumber on Monday.\n"));
   EXPECT_EQ(ReadBytes(Random), Pattern(1000, 5));
+
+  // A disk whose directory has a damaged entry among its files opens: its
+  // files are listed and can be exported.
+  const auto Damaged = Rig.MakeDisk("damaged.cpmdsk");
+  PutCpmFile(Damaged, "FIRST.TXT", Bytes("the first file\r\n"));
+  PutCpmFile(Damaged, "SECOND.COM", Pattern(5000, 6), 3, -1, 0);
+  std::vector<uint8_t> DamagedBytes = ReadBytes(Damaged);
+  const std::vector<uint8_t> Garbage = Pattern(32, 7);
+  std::copy(Garbage.begin(), Garbage.end(), DamagedBytes.begin() + 8192 + 32 * 5);
+  ASSERT_GT(DamagedBytes[8192 + 32 * 5], 0x21) << "no user number, label or time stamps";
+  korvel_test::WriteBytes(Damaged, DamagedBytes);
+  Rig.Open(Damaged);
+  EXPECT_EQ(Window.DiskManagerFile, Damaged.string()) << Rig.LastMessage();
+  ASSERT_EQ(Rig.Lines().size(), 2u);
+  Rig.Select("SECOND.COM", 3);
+  Rig.Rig.Dialogs.FileAnswers.push_back(Rig.File("second.com").string());
+  Window.DM_ExportBinaryFileAct->trigger();
+  std::vector<uint8_t> Second = Pattern(5000, 6);
+  Second.resize(5120, 0);
+  EXPECT_EQ(ReadBytes(Rig.File("second.com")), Second);
+  EXPECT_EQ(ReadBytes(Damaged), DamagedBytes);
+  korvel_test::SaveScreenshot(korvel_test::Rendered(Window), "DiskManager-damaged-directory");
+  Rig.Open(Pack, 1);
 
   // A pack whose one disk cannot be read: the click leaves the disk shown.
   std::filesystem::resize_file(Pack, TDiskPack::DataOffsetFor(4) + 3 * TDiskPack::DISK_SIZE);

@@ -23,6 +23,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -255,21 +256,44 @@ class TDiskManagerRig {
   TDiskManagerDialogs Dialogs;
 };
 
-// Host files of whole records that are no disks, all ending before the
-// directory (8 KiB): a CP/M text with its ^Z padding (1,280 bytes), 4 KiB of
-// random bytes and PIP.COM copied from the shared fixtures (when present).
-inline std::vector<std::pair<std::filesystem::path, std::vector<uint8_t>>> ShortFilesThatAreNoDisks(
-    TDiskManagerRig& Rig) {
+// A host file that is no disk, its bytes, and the reason a refusal gives.
+struct TNoDiskFile {
+  std::filesystem::path File;
+  std::vector<uint8_t> Kept;
+  std::string Reason;
+};
+
+// Host files of whole records that are no disks: ending at or before the
+// directory (8 KiB), a CP/M text with its ^Z padding (1,280 bytes), 4 KiB of
+// random bytes and PIP.COM copied from the shared fixtures (when present); a
+// whole disk's length of random bytes, a ROM image (a program padded with
+// FFh), and zero bytes (a file never formatted).
+inline std::vector<TNoDiskFile> FilesThatAreNoDisks(TDiskManagerRig& Rig) {
   std::string Letter;
   for (int Line = 1; Letter.size() < 1200; ++Line) Letter += "Line " + std::to_string(Line) + " of a letter.\r\n";
   Letter.resize(1280, '\x1A');
-  std::vector<std::pair<std::filesystem::path, std::vector<uint8_t>>> Files;
-  Files.emplace_back(Rig.HostFile("letter.txt", Bytes(Letter)), Bytes(Letter));
-  Files.emplace_back(Rig.HostFile("random4k.bin", Pattern(4096, 25)), Pattern(4096, 25));
+  std::vector<std::pair<std::string, std::vector<uint8_t>>> Short = {{"letter.txt", Bytes(Letter)},
+                                                                    {"random4k.bin", Pattern(4096, 25)}};
+  std::vector<uint8_t> Program = Pattern(3000, 27);
   if (HasFixture("cpm22/programs/PIP.COM")) {
     const std::vector<unsigned char> Pip = ReadFile(Fixture("cpm22/programs/PIP.COM"));
-    Files.emplace_back(Rig.HostFile("PIP.COM", {Pip.begin(), Pip.end()}), std::vector<uint8_t>(Pip.begin(), Pip.end()));
+    Program.assign(Pip.begin(), Pip.end());
+    Short.emplace_back("PIP.COM", Program);
   }
+  std::vector<TNoDiskFile> Files;
+  for (const auto& [Name, Data] : Short)
+    Files.push_back({Rig.HostFile(Name, Data), Data,
+                     "\" is " + std::to_string(Data.size()) +
+                         " bytes long and ends at or before byte 8192, where the CP/M directory starts"});
+  std::vector<uint8_t> Rom = Program;
+  Rom.resize(1048576, 0xFF);
+  const std::string NoEntry = "\" holds no CP/M directory entry at byte 8192.";
+  for (auto& [Name, Data, Reason] : std::vector<std::tuple<std::string, std::vector<uint8_t>, std::string>>{
+           {"random1m.bin", Pattern(1048576, 26), NoEntry},
+           {"program.rom", Rom, NoEntry},
+           {"zeros.cpmdsk", std::vector<uint8_t>(1048576, 0), "\" holds only zero bytes where the CP/M directory "
+                                                             "starts, at byte 8192: it was never formatted."}})
+    Files.push_back({Rig.HostFile(Name, Data), Data, Reason});
   return Files;
 }
 
