@@ -6,21 +6,37 @@
 //    reads all the time, in kilobytes per second, and the bytes it lost; then
 //    the same TYPE with no client connected, in instructions beside a TYPE to
 //    the CRT (output no client can take must not slow CP/M down);
+//  - passes while CP/M waits for a key at the prompt, median and longest;
+//  - a program that writes to a COM port without looking at its status (OUT,
+//    OUT behind DD, OTIR), to a TCP client on COM1 and to a pseudo-terminal on
+//    COM2 whose reader stops early on and reads on once the processor has been
+//    held for 2.5 s (over TCP after megabytes): the median and longest pass of
+//    those in which the processor stayed held on an output instruction
+//    throughout, of those that ran on until it was held, and of those that were
+//    not held; and whether every byte arrived in order;
 //  - ZEXDOC under CP/M: typed at the prompt and run through run-loop passes of
 //    100001 instructions with the breakpoint compare, its console output going
 //    through the BIOS into the VT100 emulator; millions of instructions per second.
 //   machine_bench [zexdoc-instructions]   (default: the whole of ZEXDOC; 0 skips it)
+#include <fcntl.h>
+#include <pty.h>
+#include <termios.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "ComPortNames.h"
 #include "CpmBootRig.h"
 #include "SerialPeers.h"
+#include "TempFolder.h"
+#include "WritingProgram.h"
 
 namespace {
 
@@ -60,6 +76,106 @@ std::string TypedText(const std::string& Output) {
   const size_t end = Output.rfind("\r\na>");
   if (start == std::string::npos || end == std::string::npos || end < start + 2) return {};
   return Output.substr(start + 2, end - start - 2);
+}
+
+// Median and longest of a set of pass times in milliseconds.
+std::string PassTimes(std::vector<double> ms) {
+  if (ms.empty()) return "none";
+  std::sort(ms.begin(), ms.end());
+  char text[96];
+  std::snprintf(text, sizeof text, "%zu, median %.3f ms, longest %.3f ms", ms.size(), ms[ms.size() / 2], ms.back());
+  return text;
+}
+
+// Passes of a run that waits for a key at the prompt.
+void KeyWait(korvel_boot::TCpmBootRig& rig) {
+  std::vector<double> ms;
+  for (int pass = 0; pass < 500; ++pass) {
+    const auto start = Clock::now();
+    rig.Machine->RunPass();
+    ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+  }
+  std::printf("passes while CP/M waits for a key: %s\n", PassTimes(ms).c_str());
+}
+
+// The writing program to COM1 as the TCP server or COM2 on a pseudo-terminal,
+// the peer stopping early on until the processor has been held for 2.5 s; each
+// pass timed.
+void HeldOutput(bool overTcp) {
+  korvel_test::TTempFolder folder;
+  TQueuedMainThread mainThread;
+  TMachine machine(folder.Path(), &mainThread);
+  const auto fail = [](const char* what) { std::fprintf(stderr, "machine_bench: %s\n", what); };
+  int peer = -1;
+  int ptySlave = -1;
+  constexpr int comNumber = 47;
+  if (overTcp) {
+    machine.UseTcpAsCom1 = true;
+    machine.Com1TcpPort = "0";
+    machine.Com1Settings.Enabled = true;
+    machine.ActivateCom1();
+    peer = korvel_test::ConnectLoopback(machine.TcpPort().GetLocalPort(), 8192);
+    if (peer < 0) return fail("no connection to the TCP server");
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (!machine.TcpPort().HasClient() && Clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  } else {
+    char name[128] = {};
+    if (::openpty(&peer, &ptySlave, name, nullptr, nullptr) != 0) return fail("no pseudo-terminal");
+    ::fcntl(peer, F_SETFL, ::fcntl(peer, F_GETFL) | O_NONBLOCK);
+    termios raw{};
+    ::tcgetattr(peer, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(peer, TCSANOW, &raw);
+    SetComPortDevice(comNumber, name);
+    machine.Com2Settings.PortNumber = comNumber;
+    machine.Com2Settings.Enabled = true;
+    machine.ActivateCom2();
+    if (!machine.Com2Settings.Enabled) return fail("COM2 did not open the pseudo-terminal");
+  }
+  const uint8_t dataPort = overTcp ? 21 : 23;
+  // The sockets of the loopback interface take megabytes before the client holds the line back.
+  const machine_test::TWritingProgram program = machine_test::WritingProgram(dataPort, overTcp ? 8192 : 192);
+  std::vector<double> heldThroughout, heldAfterRunning, notHeld;
+  size_t received = 0;
+  bool inOrder = false;
+  {
+    korvel_test::TPeerReader reader(peer);
+    reader.StopAt(2048);
+    machine_test::TWritingProgramRun run(machine, mainThread, dataPort, program);
+    const auto deadline = Clock::now() + std::chrono::minutes(2);
+    std::optional<Clock::time_point> heldSince;
+    bool readingOn = false;
+    while (!run.Halted() && Clock::now() < deadline) {
+      if (heldSince && !readingOn && Clock::now() - *heldSince >= std::chrono::milliseconds(2500)) {
+        reader.ReadOn();
+        readingOn = true;
+      }
+      const uint64_t before = machine.Cpu().InstructionCount;
+      const auto start = Clock::now();
+      run.Pass();
+      const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+      if (!machine.Cpu().Held())
+        notHeld.push_back(ms);
+      else
+        (machine.Cpu().InstructionCount == before ? heldThroughout : heldAfterRunning).push_back(ms);
+      if (!heldSince && !heldThroughout.empty()) heldSince = Clock::now();
+    }
+    while (reader.Count() < program.Expected.size() && Clock::now() < deadline) run.Pass();
+    const std::string bytes = reader.Received();
+    received = bytes.size();
+    inOrder = bytes == std::string(program.Expected.begin(), program.Expected.end());
+  }
+  std::printf("%zu bytes written without polling to %s, the peer stopping until it held the processor for 2.5 s: "
+              "%zu received%s\n  passes held throughout: %s\n  passes held after running: %s\n  passes not held: %s\n",
+              program.Expected.size(), overTcp ? "a TCP client on COM1" : "a pseudo-terminal on COM2", received,
+              inOrder ? ", every byte in order" : ", NOT in order", PassTimes(heldThroughout).c_str(),
+              PassTimes(heldAfterRunning).c_str(), PassTimes(notHeld).c_str());
+  machine.Com2Settings.Enabled = false;
+  machine.ActivateCom2();
+  SetComPortDevice(comNumber, "");
+  ::close(peer);
+  if (ptySlave >= 0) ::close(ptySlave);
 }
 
 // CP/M's console on COM1 as the TCP server.
@@ -173,6 +289,9 @@ int main(int argc, char** argv) {
               bootMs.front(), bootMs[bootMs.size() / 2], bootMs.back(), bootMs.size(),
               static_cast<unsigned long long>(bootInstructions));
 
+  KeyWait(rig);
+  HeldOutput(true);
+  HeldOutput(false);
   TcpConsole(cpm);
 
   // ZEXDOC under CP/M.

@@ -254,6 +254,7 @@ bool TMachine::RunPass() {
   bool Done = false;
   try {
     FCpu->ExecuteInstructions(PassInstructionCount, BreakPointEnabled ? BreakPointAddress : -1);
+    if (FCpu->Held()) AwaitHeldPort();
   } catch (const std::exception& Error) {
     // Device handlers deal with their own failures; whatever still escapes would
     // fail again on every pass, so the machine stops and says so once.
@@ -263,7 +264,9 @@ bool TMachine::RunPass() {
     if (OnUpdateActions) OnUpdateActions();
     return true;
   }
-  if (BreakPointEnabled && FCpu->CurrentPC == BreakPointAddress) {
+  // A processor held on the instruction at the break point has not reached it
+  // again: it has waited there since the pass began.
+  if (BreakPointEnabled && !FCpu->Held() && FCpu->CurrentPC == BreakPointAddress) {
     Done = true;
     SetRunCpu(false);
     if (OnRefreshCpu) OnRefreshCpu();

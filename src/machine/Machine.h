@@ -84,6 +84,9 @@ class TMachine {
  public:
   // Instructions of one run-loop pass.
   static constexpr uint64_t PassInstructionCount = 100001;
+  // How long a pass that ends with the processor held on an output instruction
+  // waits at most for the port to take the byte (see RunPass).
+  static constexpr std::chrono::milliseconds HeldPortWait{1};
   // Records of the two reserved tracks that hold the boot image.
   static constexpr int BootRecordCount = 64;
   static constexpr int DriveCount = 4;
@@ -151,10 +154,13 @@ class TMachine {
   bool ShutdownRequested = false;
   // One pass of the idle loop: up to PassInstructionCount instructions, stopping
   // before the instruction at an enabled breakpoint ("Reached break point at "
-  // + four hex digits, as an Information message). Returns Done: true when the
-  // host should wait for the next event before calling again (stopped, break
-  // point, shutting down). An error escaping a pass stops the machine and is
-  // reported once as an Error message.
+  // + four hex digits, as an Information message). A pass in which the
+  // processor is held on an output to a COM port whose peer holds the line back
+  // ends there, after waiting at most HeldPortWait for the port to take a byte:
+  // the window stays responsive, and the next pass runs the instruction again.
+  // Returns Done: true when the host should wait for the next event before
+  // calling again (stopped, break point, shutting down). An error escaping a
+  // pass stops the machine and is reported once as an Error message.
   bool RunPass();
   // "Execute Next": one instruction, breakpoint ignored.
   void Step();
@@ -252,12 +258,6 @@ class TMachine {
   TComPortSettings Com2Settings{false, 2, -1, 3, false, true, {}};
   bool UseTcpAsCom1 = false;
   std::string Com1TcpPort = "9999";
-  // A data-port write to a port whose peer holds the line back keeps the
-  // processor on its OUT instruction until the port takes the byte (see
-  // HoldOutputInstruction). Only a block output instruction (OUTI, OTIR, ...),
-  // which cannot be held, waits this long for the port; its byte is dropped
-  // when it still cannot go.
-  uint32_t ComWriteTimeoutMs = 20;
   bool DropNextCom1Block = false;
   bool DropNextCom2Block = false;
   // (Re)open a port from its settings. Failure: Enabled := false, Warning
@@ -330,9 +330,13 @@ class TMachine {
   void ComModemSignal(int Port, uint8_t Signals);
   void ComBreak(int Port);
   void ComPortFailed(int Port, const std::string& Reason);
-  // Sets PC back to the OUT instruction being run, so that it runs again; false
-  // for an instruction that cannot be run again.
-  bool HoldOutputInstruction();
+  // Whether the peer of data port 21 or 23 holds the line back: a byte written
+  // now would have to wait (status bit 4 clear).
+  bool ComLineHeldBack(uint8_t DataPort);
+  // Holds the processor on the output instruction that writes to DataPort.
+  void HoldOutputInstruction(uint8_t DataPort);
+  // Waits up to HeldPortWait for the port the processor is held on to take a byte.
+  void AwaitHeldPort();
 
   // System manager.
   std::string SysMountCommand(const std::string& Argument);
@@ -377,4 +381,5 @@ class TMachine {
   std::array<TDriveLamp, DriveCount> FLamps{TDriveLamp::Empty, TDriveLamp::Empty, TDriveLamp::Empty, TDriveLamp::Empty};
   bool FRunCpu = false;
   bool FBooted = false;
+  uint8_t FHeldDataPort = 0;  // the data port of the last held output instruction
 };

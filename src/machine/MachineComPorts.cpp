@@ -58,21 +58,27 @@ void TMachine::InitComPorts() {
 
 // Status bit 4 ("takes a byte") of a port that a peer drains (a TCP client
 // connected, a serial port open) follows the port: a peer that holds the line
-// back keeps it clear, and the BIOS waits. A port that no peer drains (off,
-// closed after a failure, TCP with no client) always takes a byte, so output to
-// it never slows CP/M: it is dropped, or kept for the next TCP client while the
+// back keeps it clear, and the BIOS waits; a program that writes all the same
+// is held on its output instruction. A port that no peer drains (off, closed
+// after a failure, TCP with no client) always takes a byte, so output to it
+// never slows CP/M: it is dropped, or kept for the next TCP client while the
 // queue has room.
+bool TMachine::ComLineHeldBack(uint8_t DataPort) {
+  if (DataPort == 21 && UseTcpAsCom1) return FTcpPort->HasClient() && !FTcpPort->TxReady();
+  TComRx& Rx = DataPort == 21 ? *FComRx1 : *FComRx2;
+  return Rx.GetActive() && !Rx.TxReady();
+}
+
 void TMachine::ComPortRead(uint8_t Port, uint8_t& Data) {
   switch (Port) {
     case 20: {
       uint8_t Status = 0;
       if (UseTcpAsCom1) {
         if (FTcpPort->RxReady()) Status |= 2;
-        if (!FTcpPort->HasClient() || FTcpPort->TxReady()) Status |= 4;
       } else {
         if (FComRx1->GetActive() && Com1Queue.Count() > 0) Status |= 2;
-        if (!FComRx1->GetActive() || FComRx1->TxReady()) Status |= 4;
       }
+      if (!ComLineHeldBack(21)) Status |= 4;
       Data = Status;
       break;
     }
@@ -85,7 +91,7 @@ void TMachine::ComPortRead(uint8_t Port, uint8_t& Data) {
     case 22: {
       uint8_t Status = 0;
       if (FComRx2->GetActive() && Com2Queue.Count() > 0) Status |= 2;
-      if (!FComRx2->GetActive() || FComRx2->TxReady()) Status |= 4;
+      if (!ComLineHeldBack(23)) Status |= 4;
       Data = Status;
       break;
     }
@@ -105,27 +111,22 @@ void TMachine::ComPortWrite(uint8_t Port, uint8_t Data) {
   switch (Port) {
     case 21:
     case 23: {
+      // Software that tests the status port never finds the line held back here.
+      if (ComLineHeldBack(Port)) {
+        HoldOutputInstruction(Port);
+        break;
+      }
       if (Port == 21 && UseTcpAsCom1) {
-        if (FTcpPort->HasClient() && !FTcpPort->TxReady()) {
-          if (HoldOutputInstruction()) break;
-          // Cannot be held: the byte waits a while for the client, then goes
-          // if the queue has room.
-          const auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ComWriteTimeoutMs);
-          while (FTcpPort->HasClient() && !FTcpPort->TxReady() && std::chrono::steady_clock::now() < Deadline)
-            std::this_thread::sleep_for(std::chrono::microseconds(100));
-        }
         FTcpPort->WriteByte(Data);  // without a client: kept while the queue has room
         break;
       }
       const int Number = Port == 21 ? 1 : 2;
       TComRx& Rx = Number == 1 ? *FComRx1 : *FComRx2;
       if (!Rx.GetActive()) break;  // no peer: dropped
-      if (!Rx.TxReady() && HoldOutputInstruction()) break;
       try {
-        // Software that tests the status port never gets here before the port
-        // takes the byte. An instruction that cannot be held waits up to the
-        // time-out for the line; a byte that still cannot go is dropped.
-        if (!Rx.WriteByte(Data, ComWriteTimeoutMs) && Rx.GetActive()) HoldOutputInstruction();
+        // The port takes the byte, or its driver has no room for it after all:
+        // then the instruction is held too.
+        if (!Rx.WriteByte(Data, 0) && Rx.GetActive()) HoldOutputInstruction(Port);
       } catch (const std::exception& Error) {
         ComPortFailed(Number, Error.what());
       }
@@ -141,21 +142,20 @@ void TMachine::ComPortWrite(uint8_t Port, uint8_t Data) {
 }
 
 // A byte written to a port whose peer holds the line back, by a program that
-// did not wait for the status port: OUT (n),A and OUT (C),r are run again until
-// the port takes the byte, as a device that holds the processor's WAIT line
-// keeps it on the instruction. The processor is not blocked: run passes go on,
-// the window keeps working, and turning the port off (or the TCP client
-// leaving) lets the instruction complete. The block instructions (OUTI, OTIR,
-// ...) have moved on by the time the byte arrives and cannot be held.
-bool TMachine::HoldOutputInstruction() {
-  TCpuEmu& Cpu = *FCpu;
-  const uint16_t At = Cpu.InstructionPC;
-  const uint8_t First = Cpu.Memory[At];
-  const uint8_t Second = Cpu.Memory[static_cast<uint16_t>(At + 1)];
-  if (First != 0xD3 && !(First == 0xED && (Second & 0xC7) == 0x41)) return false;
-  Cpu.SetRegisterPCH(static_cast<uint8_t>(At >> 8));
-  Cpu.SetRegisterPCL(static_cast<uint8_t>(At));
-  return true;
+// did not wait for the status port: the processor is held on the output
+// instruction, whichever it is (OUT, OUTI, OTIR, ...), as a device that pulls
+// the processor's WAIT line keeps it there, and the pass ends (see RunPass).
+// The instruction runs again in the next pass, until the port takes the byte;
+// turning the port off, or the TCP client leaving, lets it complete.
+void TMachine::HoldOutputInstruction(uint8_t DataPort) {
+  FCpu->HoldInstruction();
+  FHeldDataPort = DataPort;
+}
+
+void TMachine::AwaitHeldPort() {
+  const auto Deadline = std::chrono::steady_clock::now() + HeldPortWait;
+  while (ComLineHeldBack(FHeldDataPort) && std::chrono::steady_clock::now() < Deadline)
+    std::this_thread::sleep_for(std::chrono::microseconds(100));
 }
 
 uint8_t TMachine::GetComConfig(int Port) const {

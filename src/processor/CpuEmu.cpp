@@ -326,7 +326,7 @@ CPU_ALWAYS_INLINE bool TCpuEmu::TestCondition(uint8_t cc) const {
 // state up again afterwards (the event may change registers, memory or PC). The
 // run's own bookkeeping is kept: it still has the instructions it had left,
 // whatever the event did to InstructionCount (a Reset clears it, instructions
-// the event runs itself advance it).
+// the event runs itself advance it, and a hold that ended them is not its own).
 template <class TEvent>
 CPU_ALWAYS_INLINE void TCpuEmu::CallOut(TCycle& c, uint8_t Pending, TEvent&& Event) {
   const uint64_t left = c.Left;
@@ -335,6 +335,7 @@ CPU_ALWAYS_INLINE void TCpuEmu::CallOut(TCycle& c, uint8_t Pending, TEvent&& Eve
   Event();
   CountAtEnd = InstructionCount + left;
   RunBreakPoint = runBreakPoint;
+  FHeld = false;
   c = LoadCycle(Pending);
 }
 
@@ -343,9 +344,31 @@ CPU_ALWAYS_INLINE void TCpuEmu::PortReadFrom(TCycle& c, uint8_t Hi, uint8_t Lo, 
   CallOut(c, WithinInstruction, [&] { PortRead(Hi, Lo, Data); });
 }
 
-CPU_ALWAYS_INLINE void TCpuEmu::PortWriteFrom(TCycle& c, uint8_t Hi, uint8_t Lo, uint8_t Data) {
+CPU_ALWAYS_INLINE bool TCpuEmu::PortWriteFrom(TCycle& c, uint8_t Hi, uint8_t Lo, uint8_t Data) {
   CurrentPC = InstructionPC;
+  FHoldRequested = false;
   CallOut(c, WithinInstruction, [&] { PortWrite(Hi, Lo, Data); });
+  if (!FHoldRequested) [[likely]]
+    return false;
+  FHoldRequested = false;
+  return true;
+}
+
+// Every byte of the instruction up to PC, but an operand, was an opcode fetch:
+// the first is implied by the count, each further one advanced R on its own
+// (in a call that goes on with a chain of prefixes, its first fetch too; that
+// call took one off R at its start). With R's base, the count and PC as before
+// the instruction, the run's closing decrement of Left leaves the count where
+// it was and ends the run.
+CPU_ALWAYS_INLINE void TCpuEmu::EndRunOnHold(TCycle& c, uint8_t OperandBytes) {
+  const uint16_t fetched = static_cast<uint16_t>(c.PC - InstructionPC - OperandBytes);
+  c.RBase = static_cast<uint8_t>(c.RBase - (fetched - 1));
+  c.PC = InstructionPC;
+  CpuState |= CpuStateIrqBlock;
+  FHeld = true;
+  FHeldLeft = c.Left;
+  CountAtEnd -= c.Left;
+  c.Left = 1;
 }
 
 // ---------------------------------------------------------------------------
@@ -636,7 +659,8 @@ CPU_ALWAYS_INLINE void TCpuEmu::OpJumpMisc(TOp op, TCycle& c) {
     case 1: c = OpCbGroup(c); break;
     case 2: {  // OUT (n),A: A is on the high half of the port address
       const uint8_t port = Fetch(c);
-      PortWriteFrom(c, Registers[RegA], port, Registers[RegA]);
+      if (PortWriteFrom(c, Registers[RegA], port, Registers[RegA])) [[unlikely]]
+        EndRunOnHold(c, 1);
       break;
     }
     case 3: {  // IN A,(n): the handler's byte goes straight into A
@@ -824,7 +848,8 @@ void TCpuEmu::OpInPortC(TCycle& c) {
 
 void TCpuEmu::OpOutPortC(TCycle& c) {
   const uint8_t y = (Opcode >> 3) & 7;
-  PortWriteFrom(c, Registers[RegB], Registers[RegC], y == 6 ? 0 : Registers[y]);
+  if (PortWriteFrom(c, Registers[RegB], Registers[RegC], y == 6 ? 0 : Registers[y])) [[unlikely]]
+    EndRunOnHold(c, 0);
 }
 
 void TCpuEmu::OpAdcSbc16() {
@@ -962,7 +987,11 @@ void TCpuEmu::OpBlock(TCycle& c) {
     }
     default: {  // OUTI, OUTD, OTIR, OTDR
       const uint8_t data = Memory[hl];
-      PortWriteFrom(c, Registers[RegB], Registers[RegC], data);
+      if (PortWriteFrom(c, Registers[RegB], Registers[RegC], data)) [[unlikely]] {
+        SetPair(RegH, hl);  // B and the flags have not changed yet
+        EndRunOnHold(c, 0);
+        return;
+      }
       const uint8_t b = --Registers[RegB];
       f = static_cast<uint8_t>((data & ~(FlagZ | FlagC)) | (b == 0 ? FlagZ : 0) | FlagN | carry);
       again = b != 0;
@@ -1048,16 +1077,17 @@ CPU_FLATTEN TCpuEmu::TCycle TCpuEmu::ExecutePrefixedPasses(TCycle c) {
   return c;
 }
 
-// Steps 3 and 4, and 5 when OnOpcodeDone is assigned.
+// Steps 3 and 4, and 5 when OnOpcodeDone is assigned and the instruction was not held.
 CPU_ALWAYS_INLINE void TCpuEmu::FinishInstruction(TCycle& c) {
   CurrentPC = c.PC;
   --c.Left;
-  if (OnOpcodeDone) [[unlikely]]
+  if (OnOpcodeDone && !FHeld) [[unlikely]]
     CallOut(c, 0, [this] { OnOpcodeDone(*this); });
 }
 
 CPU_FLATTEN void TCpuEmu::ExecuteInstruction() {
   constexpr bool NoPrefix = true;
+  FHeld = false;
   CountAtEnd = InstructionCount + 1;
   TCycle c = LoadCycle();
   InstructionPC = c.PC;
@@ -1082,7 +1112,8 @@ uint64_t TCpuEmu::ExecuteInstructions(uint64_t Count, int32_t BreakPoint) {
   // PC is 16 bits: a break point outside 0000h-FFFFh is never reached.
   const bool breakPointSet = BreakPoint >= 0 && BreakPoint <= 0xFFFF;
   uint64_t done = 0;
-  while (done < Count && !(done > 0 && CurrentPC == BreakPoint)) {
+  FHeld = false;
+  while (done < Count && !FHeld && !(done > 0 && CurrentPC == BreakPoint)) {
     if (IndexPrefix == 0 && !PerInstructionEventsAssigned()) {
       const uint64_t left = Count - done;
       done += left - (breakPointSet ? RunWithoutEvents<true>(left, BreakPoint) : RunWithoutEvents<false>(left, -1));
@@ -1091,7 +1122,7 @@ uint64_t TCpuEmu::ExecuteInstructions(uint64_t Count, int32_t BreakPoint) {
       // chain that reached the bound of one call (the fast pass starts only on a
       // new instruction), one ExecuteInstruction at a time.
       ExecuteInstruction();
-      ++done;
+      if (!FHeld) ++done;
     }
   }
   return done;
@@ -1139,8 +1170,10 @@ constexpr int StartAfter(uint8_t n) {
 // The cycle of ExecuteInstruction, up to Count times, while no interrupt poll and
 // no OnOpcodeDone is assigned: then nothing needs asking between instructions. It
 // stops early after the breakpoint, after an instruction that called out (IN,
-// OUT, RETI) if that call assigned one of those events, or after a chain of
-// prefixes that reached the bound of one call and left its prefix pending.
+// OUT, RETI) if that call assigned one of those events, after a chain of
+// prefixes that reached the bound of one call and left its prefix pending, or
+// on an output instruction that its event held (EndRunOnHold sets Left and the
+// count so that the run ends there without counting it).
 // Every opcode's handler ends in its own copy of the next fetch and dispatch, so
 // the host's branch predictor sees one indirect jump per opcode rather than one
 // for all of them.
@@ -1194,7 +1227,7 @@ CPU_FLATTEN __attribute__((aligned(64))) uint64_t TCpuEmu::RunWithoutEvents(uint
 finished:
   CurrentPC = c.PC;
   StoreCycle(c);
-  return c.Left;
+  return FHeld ? FHeldLeft : c.Left;
 }
 
 // Decode-table entries: the handlers applied to the current Opcode and PC.

@@ -162,8 +162,25 @@ class TCpuEmu final {
   void ExecuteInstruction();
   // Runs up to Count instructions, exactly as that many ExecuteInstruction calls
   // would, and stops early after an instruction that leaves CurrentPC equal to
-  // BreakPoint (a negative BreakPoint never matches). Returns the number executed.
+  // BreakPoint (a negative BreakPoint never matches), or on a held instruction
+  // (below). Returns the number executed.
   uint64_t ExecuteInstructions(uint64_t Count, int32_t BreakPoint = -1);
+
+  // A device that cannot take a byte yet holds the instruction that writes it,
+  // as a device on a Z80 pulls WAIT: OnPortWrite calls HoldInstruction (any
+  // output: OUT (n),A with or without DD and FD before it, OUT (C),r, OUTI,
+  // OUTD, OTIR, OTDR). The instruction is then undone and the run ends on it:
+  // PC is back on its first byte, prefixes included, and every register is as
+  // before it (the block forms give HL back and leave B and the flags alone; R
+  // counts none of its fetches). It does not count in InstructionCount or in
+  // what ExecuteInstructions returns, and raises no OnOpcodeDone. No interrupt
+  // is accepted before it runs again (CpuStateIrqBlock is set), as none comes
+  // while a Z80 waits inside an instruction. The next run starts with it, and
+  // the device sees the same byte again. Called elsewhere than in OnPortWrite
+  // during ExecuteInstruction or ExecuteInstructions, it has no effect.
+  void HoldInstruction() { FHoldRequested = true; }
+  // The last ExecuteInstruction or ExecuteInstructions ended on a held instruction.
+  bool Held() const { return FHeld; }
   // Clears memory, fills the decode table and resets to 0.
   void InitOpcodeTable();
 
@@ -247,6 +264,12 @@ class TCpuEmu final {
   // The breakpoint of the current run, read from memory on every compare so that
   // the run's registers stay free for the cycle state.
   int32_t RunBreakPoint = -1;
+  // HoldInstruction was called in the current write event.
+  bool FHoldRequested = false;
+  // The run ended on a held instruction; FHeldLeft is what it had left then,
+  // the held instruction included.
+  bool FHeld = false;
+  uint64_t FHeldLeft = 0;
   uint64_t CountOf(const TCycle& c) const { return CountAtEnd - c.Left; }
   // Pending is 1 within an instruction, whose own first fetch the count does not hold yet.
   uint8_t RefreshValue(const TCycle& c, uint8_t Pending) const {
@@ -321,8 +344,14 @@ class TCpuEmu final {
   template <class TEvent>
   void CallOut(TCycle& c, uint8_t Pending, TEvent&& Event);
   // Port access from a handler, with the working state visible to the event.
+  // PortWriteFrom returns true when the event held the instruction; the
+  // handler then gives back what it changed and calls EndRunOnHold.
   void PortReadFrom(TCycle& c, uint8_t Hi, uint8_t Lo, uint8_t& Data);
-  void PortWriteFrom(TCycle& c, uint8_t Hi, uint8_t Lo, uint8_t Data);
+  [[nodiscard]] bool PortWriteFrom(TCycle& c, uint8_t Hi, uint8_t Lo, uint8_t Data);
+  // Undoes the held instruction that began at InstructionPC (PC, R, the count;
+  // OperandBytes: the bytes before PC that were not opcode fetches) and makes
+  // the run end after the handler.
+  void EndRunOnHold(TCycle& c, uint8_t OperandBytes);
 
   template <uint8_t N, bool NoPrefix>
   void DispatchOpcode(TCycle& c);

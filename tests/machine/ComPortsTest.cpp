@@ -8,14 +8,22 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
+#include <set>
 #include <thread>
 #include <vector>
 
 #include "PseudoTerminal.h"
 #include "ComPortNames.h"
 #include "MachineTestSupport.h"
+#include "SerialPeers.h"
+#include "WaitUntil.h"
+#include "WritingProgram.h"
 
 namespace {
+
+using machine_test::TWritingProgram;
+using machine_test::TWritingProgramRun;
 
 // A machine whose serial events arrive through a main-thread queue the test pumps.
 class ComPortsTest : public ::testing::Test {
@@ -35,6 +43,36 @@ class ComPortsTest : public ::testing::Test {
   }
   void Out(uint16_t Port, uint8_t Data) { Machine.CpuPortWrite(Port, Data); }
   bool Pump(const std::function<bool()>& Done) { return MainThread.PumpUntil(Done, std::chrono::seconds(10)); }
+  // COM1 as the TCP server, on a free port.
+  void UseTcpCom1() {
+    Machine.UseTcpAsCom1 = true;
+    Machine.Com1TcpPort = "0";
+    Machine.Com1Settings.Enabled = true;
+    Machine.ActivateCom1();
+    ASSERT_TRUE(Machine.TcpPort().GetActive()) << (Messages.empty() ? "" : Messages[0]);
+  }
+  // Runs the program until the port has taken nothing for twenty passes in a
+  // row (TakesAByte false), or until it ends; true when it was held there.
+  static bool RunUntilHeldBack(TWritingProgramRun& Run, const std::function<bool()>& TakesAByte) {
+    int HeldBackPasses = 0;
+    Run.RunUntil([&] {
+      HeldBackPasses = TakesAByte() ? 0 : HeldBackPasses + 1;
+      return HeldBackPasses >= 20 || Run.Halted();
+    });
+    return HeldBackPasses >= 20 && !Run.Halted();
+  }
+  // The processor was held on each output form, each pass offered the port
+  // every byte once up to the one it was held on, and the peer received every
+  // byte in order.
+  void ExpectEveryFormHeldAndEveryByteInOrder(const TWritingProgram& Program, const TWritingProgramRun& Run,
+                                             const std::string& Received) {
+    EXPECT_EQ(Run.HeldAt, (std::set<uint16_t>{Program.PlainOut, Program.PrefixedOut, Program.BlockOut}));
+    EXPECT_LT(Run.LongestHeldPass, TMachine::PassInstructionCount);
+    EXPECT_TRUE(Run.Written == Program.Expected) << Run.Written.size() << " bytes written";
+    EXPECT_TRUE(Received == std::string(Program.Expected.begin(), Program.Expected.end()))
+        << Received.size() << " bytes received, " << Program.Expected.size() << " expected";
+    EXPECT_TRUE(Messages.empty()) << Messages[0];
+  }
 
   static constexpr int ComNumber1 = 41;
   static constexpr int ComNumber2 = 42;
@@ -214,85 +252,106 @@ TEST_F(ComPortsTest, AFailingPortIsReportedOnceAndLeftOff) {
   EXPECT_EQ(Messages[0].rfind("Com Port 2 failed", 0), 0u) << Messages[0];
 }
 
-// A program that writes to a COM port without looking at its status, faster
-// than the peer reads: while the peer holds the line back the processor stays
-// on its OUT instruction, the run loop going on, and no byte is lost. Turning
-// the port off lets the program run on.
-TEST_F(ComPortsTest, AProgramThatDoesNotPollWaitsOnItsOutWhileThePeerHoldsTheLineBack) {
+// How long a peer stops reading in the middle of the output.
+constexpr auto kPeerPause = std::chrono::milliseconds(2500);
+
+// A program that writes without looking at the status port, faster than the
+// peer reads, on a host loaded by busy loops: COM1 as the TCP server, whose
+// client stops reading for a while. The server's queue holds the program back
+// whenever it writes faster than the server passes bytes on to the client.
+// Every output form is held; a held pass ends on the held instruction, each
+// byte before it in the pass offered once; and every byte arrives in order. A
+// client that stops reading for good holds the program until it leaves.
+TEST_F(ComPortsTest, AProgramThatDoesNotPollIsHeldOnEveryOutputWhileATcpClientHoldsTheLineBack) {
+  ASSERT_NO_FATAL_FAILURE(UseTcpCom1());
+  const TWritingProgram Program = machine_test::WritingProgram(21, 1024);
+  {
+    const int Client = korvel_test::ConnectLoopback(Machine.TcpPort().GetLocalPort(), 8192);
+    ASSERT_GE(Client, 0);
+    ASSERT_TRUE(korvel_test::WaitUntil([&] { return Machine.TcpPort().HasClient(); }));
+    korvel_test::TPeerReader Reader(Client);
+    Reader.PauseAt(Program.Expected.size() / 6, kPeerPause);
+    TWritingProgramRun Run(Machine, MainThread, 21, Program);
+    {
+      korvel_test::TBusyHost Load;
+      ASSERT_TRUE(Run.RunUntil([&] { return Run.Halted() && Reader.Count() >= Program.Expected.size(); }))
+          << Reader.Count() << " bytes received";
+    }
+    EXPECT_TRUE(Reader.Paused());
+    ExpectEveryFormHeldAndEveryByteInOrder(Program, Run, Reader.Received());
+    ::close(Client);
+  }
+
+  // The client's socket and the server's take megabytes before the line is
+  // held back for good.
+  const TWritingProgram Long = machine_test::WritingProgram(21, 16384);
+  const int Stalled = korvel_test::ConnectLoopback(Machine.TcpPort().GetLocalPort(), 8192);
+  ASSERT_GE(Stalled, 0);
+  ASSERT_TRUE(korvel_test::WaitUntil([&] { return Machine.TcpPort().HasClient(); }));
+  TWritingProgramRun Run(Machine, MainThread, 21, Long);
+  ASSERT_TRUE(RunUntilHeldBack(Run, [&] { return Machine.TcpPort().TxReady(); }));
+  EXPECT_TRUE(Machine.Cpu().Held());
+  ::close(Stalled);
+  EXPECT_TRUE(Run.RunUntil([&] { return Run.Halted(); })) << "the program was not freed when the client left";
+  EXPECT_TRUE(Messages.empty()) << Messages[0];
+}
+
+// The same over a pseudo-terminal on COM2, whose reader stops early in each
+// part: for a while in the first, and in the others until the program has been
+// held there; then a reader that stops for good holds the program until the
+// port is turned off.
+TEST_F(ComPortsTest, AProgramThatDoesNotPollIsHeldOnEveryOutputWhileAPseudoTerminalHoldsTheLineBack) {
   korvel_test::PseudoTerminal Pty;
   SetComPortDevice(ComNumber2, Pty.SlaveName());
   Machine.Com2Settings.PortNumber = ComNumber2;
   Machine.Com2Settings.Enabled = true;
   Machine.ActivateCom2();
   ASSERT_TRUE(Machine.ComRx2().GetActive()) << (Messages.empty() ? "" : Messages[0]);
-  // Four times 64 KiB: (E xor D) for DE = 0 .. FFFFh, then HALT.
-  const std::vector<uint8_t> Program = {
-      0x0E, 0x04,        //         LD   C,4
-      0x11, 0x00, 0x00,  //         LD   DE,0
-      0x7B,              // 0105h:  LD   A,E
-      0xAA,              //         XOR  D
-      0xD3, 0x17,        //         OUT  (23),A
-      0x13,              //         INC  DE
-      0x7A,              //         LD   A,D
-      0xB3,              //         OR   E
-      0x20, 0xF7,        //         JR   NZ,0105h
-      0x0D,              //         DEC  C
-      0x20, 0xF4,        //         JR   NZ,0105h
-      0x76,              //         HALT
-  };
-  std::vector<uint8_t> Expected;
-  for (int Round = 0; Round < 4; ++Round)
-    for (unsigned Value = 0; Value < 0x10000; ++Value) Expected.push_back(static_cast<uint8_t>(Value ^ (Value >> 8)));
-  TCpuEmu& Cpu = Machine.Cpu();
-  const auto Start = [&] {
-    Cpu.Reset(0x0100);
-    Cpu.LoadMemory(0x0100, static_cast<uint16_t>(Program.size()), Program.data());
-    Machine.SetRunCpu(true);
-  };
-  const auto Halted = [&] { return (Cpu.CpuState & CpuStateHalted) != 0; };
-  // Runs passes until Done holds; the limit only keeps a broken build from hanging.
-  const auto RunUntil = [&](const std::function<bool()>& Done) {
-    const auto Deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
-    while (!Done() && std::chrono::steady_clock::now() < Deadline) {
-      Machine.RunPass();
-      MainThread.RunPending();
+  // A pseudo-terminal takes some 20 KB while nobody reads: the program is held
+  // in the part where the reader stopped.
+  const TWritingProgram Program = machine_test::WritingProgram(23, 192);
+  const size_t PartSize = Program.Expected.size() / 3;
+  korvel_test::TPeerReader Reader(Pty.Master());
+  {
+    size_t StopAt = 2048;
+    Reader.StopAt(StopAt);
+    std::optional<std::chrono::steady_clock::time_point> HeldSince;
+    TWritingProgramRun Run(Machine, MainThread, 23, Program);
+    {
+      korvel_test::TBusyHost Load;
+      ASSERT_TRUE(Run.RunUntil([&] {
+        const auto Now = std::chrono::steady_clock::now();
+        if (!HeldSince && Machine.Cpu().Held() && Reader.Count() >= StopAt) HeldSince = Now;
+        if (HeldSince && Now - *HeldSince >= (StopAt < PartSize ? kPeerPause : std::chrono::milliseconds(0))) {
+          StopAt = StopAt + PartSize < Program.Expected.size() ? StopAt + PartSize : SIZE_MAX;
+          Reader.StopAt(StopAt);
+          HeldSince.reset();
+        }
+        return Run.Halted() && Reader.Count() >= Program.Expected.size();
+      })) << Reader.Count() << " bytes received";
     }
-    return Done();
-  };
-  // Passes in a row that end on the OUT instruction with the port full.
-  int HeldPasses = 0;
-  const auto Held = [&] {
-    HeldPasses = Cpu.GetPC() == 0x0107 && !Machine.ComRx2().TxReady() ? HeldPasses + 1 : 0;
-    return HeldPasses >= 20;
-  };
+    ExpectEveryFormHeldAndEveryByteInOrder(Program, Run, Reader.Received());
+  }
 
-  // The peer reads nothing until the program waits, then everything.
-  Start();
-  ASSERT_TRUE(RunUntil(Held));
-  std::vector<uint8_t> Received;
-  ASSERT_TRUE(RunUntil([&] {
-    const std::vector<uint8_t> More = Pty.Receive(65536, std::chrono::milliseconds(1));
-    Received.insert(Received.end(), More.begin(), More.end());
-    return Halted() && Received.size() >= Expected.size();
-  })) << Received.size() << " bytes received";
-  EXPECT_TRUE(Received == Expected) << Received.size() << " bytes received, " << Expected.size() << " expected";
-
-  // The peer stops reading for good: the port turned off frees the program.
-  Start();
-  HeldPasses = 0;
-  ASSERT_TRUE(RunUntil(Held));
+  Reader.StopAt(Reader.Count() + 2048);
+  TWritingProgramRun Run(Machine, MainThread, 23, Program);
+  ASSERT_TRUE(RunUntilHeldBack(Run, [&] { return Machine.ComRx2().TxReady(); }));
+  EXPECT_TRUE(Machine.Cpu().Held());
+  // A break point set on the instruction it waits on is not reached by waiting.
+  Machine.BreakPointAddress = Machine.Cpu().GetPC();
+  Machine.BreakPointEnabled = true;
+  Run.Pass();
+  EXPECT_TRUE(Machine.GetRunCpu());
+  Machine.BreakPointEnabled = false;
+  // The Ports page's "Enable Com Port" box unchecked.
   Machine.Com2Settings.Enabled = false;
   Machine.ActivateCom2();
-  EXPECT_TRUE(RunUntil(Halted));
+  EXPECT_TRUE(Run.RunUntil([&] { return Run.Halted(); })) << "the program was not freed when the port was turned off";
   EXPECT_TRUE(Messages.empty()) << Messages[0];
 }
 
 TEST_F(ComPortsTest, Com1CanBeTheTcpServer) {
-  Machine.UseTcpAsCom1 = true;
-  Machine.Com1TcpPort = "0";
-  Machine.Com1Settings.Enabled = true;
-  Machine.ActivateCom1();
-  ASSERT_TRUE(Machine.TcpPort().GetActive()) << (Messages.empty() ? "" : Messages[0]);
+  ASSERT_NO_FATAL_FAILURE(UseTcpCom1());
   EXPECT_EQ(In(20), 4);
 
   const int Client = ::socket(AF_INET, SOCK_STREAM, 0);

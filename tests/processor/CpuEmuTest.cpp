@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -966,4 +967,129 @@ TEST_F(CpuTest, ARunKeepsItsCountWhateverAnEventDoes) {
   EXPECT_EQ(writes, 2);
   EXPECT_EQ(Cpu->InstructionCount, before + 10 + 7);
   EXPECT_EQ(PC(), 0x3002 + 9);
+}
+
+// A device that cannot take a byte yet holds the instruction that writes it,
+// in every output form: OUT (n),A bare and behind prefixes, OUT (C),r, and
+// OUTI, OUTD, OTIR, OTDR, bare and behind DD. Here every byte is held twice
+// before it goes. Each held run ends on the output instruction, the processor
+// standing exactly as one never held stands after the same number of
+// instructions (PC on the instruction's first byte, B, HL, the flags, R) but
+// for the interrupt block; a second held run changes nothing. In the end the
+// bytes written, the count and the registers are those of the processor never
+// held: through passes (with and without a break point, with OnOpcodeDone) and
+// through single steps.
+TEST(CpuEmuHoldTest, EveryOutputFormIsHeldUndoneAndRunAgain) {
+  const std::vector<uint8_t> program = {
+      0x31, 0x00, 0xF0,        // 0100h LD   SP,F000h
+      0x3E, 0x41,              //       LD   A,41h
+      0x37,                    //       SCF
+      0xD3, 0x10,              // 0106h OUT  (10h),A
+      0x3C,                    //       INC  A
+      0xDD, 0xD3, 0x11,        // 0109h OUT  (11h),A behind DD
+      0x3C,                    //       INC  A
+      0xFD, 0xDD, 0xD3, 0x12,  // 010Dh OUT  (12h),A behind FD DD
+      0x01, 0x13, 0x03,        //       LD   BC,0313h
+      0x1E, 0x45,              //       LD   E,45h
+      0xED, 0x59,              // 0116h OUT  (C),E
+      0xED, 0x71,              // 0118h OUT  (C),0
+      0x21, 0x00, 0x20,        //       LD   HL,2000h
+      0xED, 0xA3,              // 011Dh OUTI
+      0xED, 0xAB,              // 011Fh OUTD
+      0x06, 0x04,              //       LD   B,4
+      0xED, 0xB3,              // 0123h OTIR
+      0x06, 0x03,              //       LD   B,3
+      0x21, 0x05, 0x20,        //       LD   HL,2005h
+      0xED, 0xBB,              // 012Ah OTDR
+      0x06, 0x02,              //       LD   B,2
+      0xDD, 0xED, 0xB3,        // 012Eh OTIR behind DD
+      0xED, 0x83,              // 0131h OUTI (bit 5 not decoded)
+      0x76,                    //       HALT
+  };
+  const std::vector<uint8_t> data = {0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7};
+  const auto load = [&](TCpuEmu& cpu) {
+    cpu.Reset(0x0100);
+    cpu.LoadMemory(0x0100, static_cast<uint16_t>(program.size()), program.data());
+    cpu.LoadMemory(0x2000, static_cast<uint16_t>(data.size()), data.data());
+  };
+  const auto halted = [](const TCpuEmu& cpu) { return (cpu.CpuState & CpuStateHalted) != 0; };
+
+  // The processor never held: its state after each instruction, HALT repeated
+  // as long as a run may go on with it, and its writes.
+  struct TState {
+    std::vector<uint8_t> Registers;
+    uint8_t CpuState;
+  };
+  const auto stateOf = [](const TCpuEmu& cpu) {
+    return TState{std::vector<uint8_t>(cpu.Registers, cpu.Registers + sizeof cpu.Registers), cpu.CpuState};
+  };
+  auto reference = std::make_unique<TCpuEmu>();
+  std::vector<TPortWrite> expectedWrites;
+  reference->OnPortWrite = [&](TCpuEmu&, uint16_t port, uint8_t byte) { expectedWrites.push_back({port, byte}); };
+  load(*reference);
+  std::vector<TState> after{stateOf(*reference)};  // after[n]: after n instructions
+  while (after.size() < 2000) {
+    reference->ExecuteInstruction();
+    after.push_back(stateOf(*reference));
+  }
+  ASSERT_EQ(expectedWrites.size(), 17u);
+
+  struct TRunner {
+    const char* Name;
+    std::function<uint64_t(TCpuEmu&)> Run;  // returns the instructions it counted
+  };
+  int opcodesDone = 0;
+  const std::vector<TRunner> runners = {
+      {"passes", [](TCpuEmu& cpu) { return cpu.ExecuteInstructions(1000); }},
+      {"passes with a break point", [](TCpuEmu& cpu) { return cpu.ExecuteInstructions(1000, 0x0131); }},
+      {"passes with OnOpcodeDone",
+       [&](TCpuEmu& cpu) {
+         cpu.OnOpcodeDone = [&](TCpuEmu&) { ++opcodesDone; };
+         return cpu.ExecuteInstructions(1000);
+       }},
+      {"single steps",
+       [](TCpuEmu& cpu) {
+         cpu.ExecuteInstruction();
+         return cpu.Held() ? uint64_t{0} : uint64_t{1};
+       }},
+  };
+  for (const TRunner& runner : runners) {
+    SCOPED_TRACE(runner.Name);
+    auto cpu = std::make_unique<TCpuEmu>();
+    load(*cpu);
+    std::vector<TPortWrite> writes;
+    int attempts = 0;
+    cpu->OnPortWrite = [&](TCpuEmu& sender, uint16_t port, uint8_t byte) {
+      if (++attempts <= 2) {
+        sender.HoldInstruction();
+        return;
+      }
+      attempts = 0;
+      writes.push_back({port, byte});
+    };
+    opcodesDone = 0;
+    int holds = 0;
+    for (int call = 0; call < 1000 && !halted(*cpu); ++call) {
+      const uint64_t before = cpu->InstructionCount;
+      const uint64_t counted = runner.Run(*cpu);
+      ASSERT_EQ(cpu->InstructionCount, before + counted) << "call " << call;
+      if (!cpu->Held()) continue;
+      ++holds;
+      const uint16_t pc = cpu->GetPC();
+      const TState& expected = after.at(cpu->InstructionCount);
+      ASSERT_EQ(stateOf(*cpu).Registers, expected.Registers) << "held at " << std::hex << pc;
+      EXPECT_EQ(cpu->CpuState, expected.CpuState | CpuStateIrqBlock) << "held at " << std::hex << pc;
+      EXPECT_EQ(cpu->CurrentPC, pc);
+      EXPECT_EQ(cpu->InstructionPC, pc);
+      EXPECT_EQ(writes.size(), static_cast<size_t>(holds - 1) / 2) << "held at " << std::hex << pc;
+    }
+    ASSERT_TRUE(halted(*cpu));
+    EXPECT_EQ(holds, 2 * 17);
+    EXPECT_EQ(writes, expectedWrites);
+    EXPECT_EQ(stateOf(*cpu).Registers, after.at(cpu->InstructionCount).Registers);
+    EXPECT_EQ(cpu->CpuState, after.at(cpu->InstructionCount).CpuState);
+    if (cpu->OnOpcodeDone) {
+      EXPECT_EQ(static_cast<uint64_t>(opcodesDone), cpu->InstructionCount);
+    }
+  }
 }
