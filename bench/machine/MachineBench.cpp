@@ -13,7 +13,9 @@
 //    held for 2.5 s (over TCP after megabytes): the median and longest pass of
 //    those in which the processor stayed held on an output instruction
 //    throughout, of those that ran on until it was held, and of those that were
-//    not held; and whether every byte arrived in order;
+//    not held; and whether every byte arrived in order; then the same with a
+//    program that polls the status port before each byte, on the
+//    pseudo-terminal;
 //  - ZEXDOC under CP/M: typed at the prompt and run through run-loop passes of
 //    100001 instructions with the breakpoint compare, its console output going
 //    through the BIOS into the VT100 emulator; millions of instructions per second.
@@ -100,8 +102,9 @@ void KeyWait(korvel_boot::TCpmBootRig& rig) {
 
 // The writing program to COM1 as the TCP server or COM2 on a pseudo-terminal,
 // the peer stopping early on until the processor has been held for 2.5 s; each
-// pass timed.
-void HeldOutput(bool overTcp) {
+// pass timed. Polling: a program that waits for the status port as the BIOS
+// does (on the pseudo-terminal only: a look at TCP's status costs no system call).
+void HeldOutput(bool overTcp, bool polling = false) {
   korvel_test::TTempFolder folder;
   TQueuedMainThread mainThread;
   TMachine machine(folder.Path(), &mainThread);
@@ -135,7 +138,9 @@ void HeldOutput(bool overTcp) {
   }
   const uint8_t dataPort = overTcp ? 21 : 23;
   // The sockets of the loopback interface take megabytes before the client holds the line back.
-  const machine_test::TWritingProgram program = machine_test::WritingProgram(dataPort, overTcp ? 8192 : 192);
+  const machine_test::TWritingProgram program =
+      polling ? machine_test::PollingProgram(22, dataPort, 49152)
+              : machine_test::WritingProgram(dataPort, overTcp ? 8192 : 192);
   std::vector<double> heldThroughout, heldAfterRunning, notHeld;
   size_t received = 0;
   bool inOrder = false;
@@ -159,16 +164,19 @@ void HeldOutput(bool overTcp) {
         notHeld.push_back(ms);
       else
         (machine.Cpu().InstructionCount == before ? heldThroughout : heldAfterRunning).push_back(ms);
-      if (!heldSince && !heldThroughout.empty()) heldSince = Clock::now();
+      // A polling program waits at its status read, running all the while.
+      const bool waiting = polling ? machine.Cpu().Held() && machine.Cpu().GetPC() == 0x0106 : !heldThroughout.empty();
+      if (!heldSince && waiting) heldSince = Clock::now();
     }
     while (reader.Count() < program.Expected.size() && Clock::now() < deadline) run.Pass();
     const std::string bytes = reader.Received();
     received = bytes.size();
     inOrder = bytes == std::string(program.Expected.begin(), program.Expected.end());
   }
-  std::printf("%zu bytes written without polling to %s, the peer stopping until it held the processor for 2.5 s: "
+  std::printf("%zu bytes written %s to %s, the peer stopping until it held the processor for 2.5 s: "
               "%zu received%s\n  passes held throughout: %s\n  passes held after running: %s\n  passes not held: %s\n",
-              program.Expected.size(), overTcp ? "a TCP client on COM1" : "a pseudo-terminal on COM2", received,
+              program.Expected.size(), polling ? "polling the status" : "without polling",
+              overTcp ? "a TCP client on COM1" : "a pseudo-terminal on COM2", received,
               inOrder ? ", every byte in order" : ", NOT in order", PassTimes(heldThroughout).c_str(),
               PassTimes(heldAfterRunning).c_str(), PassTimes(notHeld).c_str());
   machine.Com2Settings.Enabled = false;
@@ -292,6 +300,7 @@ int main(int argc, char** argv) {
   KeyWait(rig);
   HeldOutput(true);
   HeldOutput(false);
+  HeldOutput(false, true);
   TcpConsole(cpm);
 
   // ZEXDOC under CP/M.

@@ -252,10 +252,13 @@ void TMachine::SetRunCpu(bool Value) {
 bool TMachine::RunPass() {
   if (!FRunCpu || ShutdownRequested) return true;
   bool Done = false;
+  FPassStart = std::chrono::steady_clock::now();
   try {
     FCpu->ExecuteInstructions(PassInstructionCount, BreakPointEnabled ? BreakPointAddress : -1);
+    FPassStart.reset();
     if (FCpu->Held()) AwaitHeldPort();
   } catch (const std::exception& Error) {
+    FPassStart.reset();
     // Device handlers deal with their own failures; whatever still escapes would
     // fail again on every pass, so the machine stops and says so once.
     SetRunCpu(false);

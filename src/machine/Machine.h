@@ -28,6 +28,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,11 @@ class TMachine {
   // How long a pass that ends with the processor held on an output instruction
   // waits at most for the port to take the byte (see RunPass).
   static constexpr std::chrono::milliseconds HeldPortWait{1};
+  // How long a pass runs at most once it writes to a COM port or polls one
+  // whose peer holds the line back: each byte to a fast peer (a
+  // pseudo-terminal) and each look at a serial line is a system call, and
+  // 100001 instructions of them would keep the window from answering.
+  static constexpr std::chrono::milliseconds PassOutputTime{10};
   // Records of the two reserved tracks that hold the boot image.
   static constexpr int BootRecordCount = 64;
   static constexpr int DriveCount = 4;
@@ -158,6 +164,8 @@ class TMachine {
   // processor is held on an output to a COM port whose peer holds the line back
   // ends there, after waiting at most HeldPortWait for the port to take a byte:
   // the window stays responsive, and the next pass runs the instruction again.
+  // So does a pass that has run for PassOutputTime when it writes to a COM
+  // port or finds its line held back; the next pass goes on there.
   // Returns Done: true when the host should wait for the next event before
   // calling again (stopped, break point, shutting down). An error escaping a
   // pass stops the machine and is reported once as an Error message.
@@ -333,8 +341,11 @@ class TMachine {
   // Whether the peer of data port 21 or 23 holds the line back: a byte written
   // now would have to wait (status bit 4 clear).
   bool ComLineHeldBack(uint8_t DataPort);
-  // Holds the processor on the output instruction that writes to DataPort.
-  void HoldOutputInstruction(uint8_t DataPort);
+  // Holds the processor on the instruction that reaches the COM port of
+  // DataPort (its data or status port).
+  void HoldInstructionOn(uint8_t DataPort);
+  // The running pass has run for PassOutputTime.
+  bool PassRanLong() const;
   // Waits up to HeldPortWait for the port the processor is held on to take a byte.
   void AwaitHeldPort();
 
@@ -382,4 +393,6 @@ class TMachine {
   bool FRunCpu = false;
   bool FBooted = false;
   uint8_t FHeldDataPort = 0;  // the data port of the last held output instruction
+  // When the running pass began; unset outside a pass ("Execute Next").
+  std::optional<std::chrono::steady_clock::time_point> FPassStart;
 };

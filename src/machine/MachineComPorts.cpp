@@ -78,7 +78,10 @@ void TMachine::ComPortRead(uint8_t Port, uint8_t& Data) {
       } else {
         if (FComRx1->GetActive() && Com1Queue.Count() > 0) Status |= 2;
       }
-      if (!ComLineHeldBack(21)) Status |= 4;
+      if (!ComLineHeldBack(21))
+        Status |= 4;
+      else if (PassRanLong())
+        HoldInstructionOn(21);
       Data = Status;
       break;
     }
@@ -91,7 +94,10 @@ void TMachine::ComPortRead(uint8_t Port, uint8_t& Data) {
     case 22: {
       uint8_t Status = 0;
       if (FComRx2->GetActive() && Com2Queue.Count() > 0) Status |= 2;
-      if (!ComLineHeldBack(23)) Status |= 4;
+      if (!ComLineHeldBack(23))
+        Status |= 4;
+      else if (PassRanLong())
+        HoldInstructionOn(23);
       Data = Status;
       break;
     }
@@ -111,9 +117,10 @@ void TMachine::ComPortWrite(uint8_t Port, uint8_t Data) {
   switch (Port) {
     case 21:
     case 23: {
-      // Software that tests the status port never finds the line held back here.
-      if (ComLineHeldBack(Port)) {
-        HoldOutputInstruction(Port);
+      // Software that tests the status port never finds the line held back
+      // here. A pass that has run long enough ends before the byte instead.
+      if (PassRanLong() || ComLineHeldBack(Port)) {
+        HoldInstructionOn(Port);
         break;
       }
       if (Port == 21 && UseTcpAsCom1) {
@@ -126,7 +133,7 @@ void TMachine::ComPortWrite(uint8_t Port, uint8_t Data) {
       try {
         // The port takes the byte, or its driver has no room for it after all:
         // then the instruction is held too.
-        if (!Rx.WriteByte(Data, 0) && Rx.GetActive()) HoldOutputInstruction(Port);
+        if (!Rx.WriteByte(Data, 0) && Rx.GetActive()) HoldInstructionOn(Port);
       } catch (const std::exception& Error) {
         ComPortFailed(Number, Error.what());
       }
@@ -146,10 +153,18 @@ void TMachine::ComPortWrite(uint8_t Port, uint8_t Data) {
 // instruction, whichever it is (OUT, OUTI, OTIR, ...), as a device that pulls
 // the processor's WAIT line keeps it there, and the pass ends (see RunPass).
 // The instruction runs again in the next pass, until the port takes the byte;
-// turning the port off, or the TCP client leaving, lets it complete.
-void TMachine::HoldOutputInstruction(uint8_t DataPort) {
+// turning the port off, or the TCP client leaving, lets it complete. A pass
+// that has run for PassOutputTime ends the same way on its next write to a
+// COM port, or on a read of a status port that finds the line held back (the
+// BIOS waiting for the line polls it, and each look at a serial line is a
+// system call): the window gets its turn, and the next pass goes on there.
+void TMachine::HoldInstructionOn(uint8_t DataPort) {
   FCpu->HoldInstruction();
   FHeldDataPort = DataPort;
+}
+
+bool TMachine::PassRanLong() const {
+  return FPassStart && std::chrono::steady_clock::now() - *FPassStart >= PassOutputTime;
 }
 
 void TMachine::AwaitHeldPort() {

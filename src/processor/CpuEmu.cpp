@@ -339,9 +339,14 @@ CPU_ALWAYS_INLINE void TCpuEmu::CallOut(TCycle& c, uint8_t Pending, TEvent&& Eve
   c = LoadCycle(Pending);
 }
 
-CPU_ALWAYS_INLINE void TCpuEmu::PortReadFrom(TCycle& c, uint8_t Hi, uint8_t Lo, uint8_t& Data) {
+CPU_ALWAYS_INLINE bool TCpuEmu::PortReadFrom(TCycle& c, uint8_t Hi, uint8_t Lo, uint8_t& Data) {
   CurrentPC = InstructionPC;
+  FHoldRequested = false;
   CallOut(c, WithinInstruction, [&] { PortRead(Hi, Lo, Data); });
+  if (!FHoldRequested) [[likely]]
+    return false;
+  FHoldRequested = false;
+  return true;
 }
 
 CPU_ALWAYS_INLINE bool TCpuEmu::PortWriteFrom(TCycle& c, uint8_t Hi, uint8_t Lo, uint8_t Data) {
@@ -665,7 +670,11 @@ CPU_ALWAYS_INLINE void TCpuEmu::OpJumpMisc(TOp op, TCycle& c) {
     }
     case 3: {  // IN A,(n): the handler's byte goes straight into A
       const uint8_t port = Fetch(c);
-      PortReadFrom(c, Registers[RegA], port, Registers[RegA]);
+      const uint8_t a = Registers[RegA];
+      if (PortReadFrom(c, a, port, Registers[RegA])) [[unlikely]] {
+        Registers[RegA] = a;
+        EndRunOnHold(c, 1);
+      }
       break;
     }
     case 4: {  // EX (SP),HL
@@ -838,7 +847,10 @@ void TCpuEmu::DecodeEdQuadrant1(TCycle& c) {
 void TCpuEmu::OpInPortC(TCycle& c) {
   const uint8_t y = (Opcode >> 3) & 7;
   uint8_t data = 0;
-  PortReadFrom(c, Registers[RegB], Registers[RegC], data);
+  if (PortReadFrom(c, Registers[RegB], Registers[RegC], data)) [[unlikely]] {
+    EndRunOnHold(c, 0);
+    return;
+  }
   if (y != 6) Registers[y] = data;  // ED 70 only sets the flags
   uint8_t& f = Registers[RegF];
   const uint8_t carry = f & FlagC;
@@ -977,7 +989,11 @@ void TCpuEmu::OpBlock(TCycle& c) {
     }
     case 2: {  // INI, IND, INIR, INDR: the port's high byte is B before the decrement
       WorkByte2 = 0xFF;
-      PortReadFrom(c, Registers[RegB], Registers[RegC], WorkByte2);
+      if (PortReadFrom(c, Registers[RegB], Registers[RegC], WorkByte2)) [[unlikely]] {
+        SetPair(RegH, hl);  // memory, B and the flags have not changed yet
+        EndRunOnHold(c, 0);
+        return;
+      }
       const uint8_t data = WorkByte2;
       Memory[hl] = data;
       const uint8_t b = --Registers[RegB];
@@ -1172,7 +1188,7 @@ constexpr int StartAfter(uint8_t n) {
 // stops early after the breakpoint, after an instruction that called out (IN,
 // OUT, RETI) if that call assigned one of those events, after a chain of
 // prefixes that reached the bound of one call and left its prefix pending, or
-// on an output instruction that its event held (EndRunOnHold sets Left and the
+// on an input or output instruction that its event held (EndRunOnHold sets Left and the
 // count so that the run ends there without counting it).
 // Every opcode's handler ends in its own copy of the next fetch and dispatch, so
 // the host's branch predictor sees one indirect jump per opcode rather than one

@@ -166,18 +166,21 @@ class TCpuEmu final {
   // (below). Returns the number executed.
   uint64_t ExecuteInstructions(uint64_t Count, int32_t BreakPoint = -1);
 
-  // A device that cannot take a byte yet holds the instruction that writes it,
-  // as a device on a Z80 pulls WAIT: OnPortWrite calls HoldInstruction (any
-  // output: OUT (n),A with or without DD and FD before it, OUT (C),r, OUTI,
-  // OUTD, OTIR, OTDR). The instruction is then undone and the run ends on it:
-  // PC is back on its first byte, prefixes included, and every register is as
-  // before it (the block forms give HL back and leave B and the flags alone; R
-  // counts none of its fetches). It does not count in InstructionCount or in
-  // what ExecuteInstructions returns, and raises no OnOpcodeDone. No interrupt
-  // is accepted before it runs again (CpuStateIrqBlock is set), as none comes
-  // while a Z80 waits inside an instruction. The next run starts with it, and
-  // the device sees the same byte again. Called elsewhere than in OnPortWrite
-  // during ExecuteInstruction or ExecuteInstructions, it has no effect.
+  // A device that cannot take or give a byte yet holds the instruction that
+  // reaches it, as a device on a Z80 pulls WAIT: OnPortWrite or OnPortRead
+  // calls HoldInstruction (any output: OUT (n),A with or without DD and FD
+  // before it, OUT (C),r, OUTI, OUTD, OTIR, OTDR; any input: IN A,(n), IN r,(C),
+  // INI, IND, INIR, INDR). The instruction is then undone and the run ends on
+  // it: PC is back on its first byte, prefixes included, and every register
+  // and memory are as before it (the block forms give HL back and leave B, the
+  // flags and memory alone; an input leaves A, the register and the flags as
+  // they were, whatever the event gave; R counts none of its fetches). It does
+  // not count in InstructionCount or in what ExecuteInstructions returns, and
+  // raises no OnOpcodeDone. No interrupt is accepted before it runs again
+  // (CpuStateIrqBlock is set), as none comes while a Z80 waits inside an
+  // instruction. The next run starts with it, and the device sees the same
+  // access again. Called elsewhere than in a port event during
+  // ExecuteInstruction or ExecuteInstructions, it has no effect.
   void HoldInstruction() { FHoldRequested = true; }
   // The last ExecuteInstruction or ExecuteInstructions ended on a held instruction.
   bool Held() const { return FHeld; }
@@ -344,9 +347,9 @@ class TCpuEmu final {
   template <class TEvent>
   void CallOut(TCycle& c, uint8_t Pending, TEvent&& Event);
   // Port access from a handler, with the working state visible to the event.
-  // PortWriteFrom returns true when the event held the instruction; the
-  // handler then gives back what it changed and calls EndRunOnHold.
-  void PortReadFrom(TCycle& c, uint8_t Hi, uint8_t Lo, uint8_t& Data);
+  // Both return true when the event held the instruction; the handler then
+  // gives back what it changed and calls EndRunOnHold.
+  [[nodiscard]] bool PortReadFrom(TCycle& c, uint8_t Hi, uint8_t Lo, uint8_t& Data);
   [[nodiscard]] bool PortWriteFrom(TCycle& c, uint8_t Hi, uint8_t Lo, uint8_t Data);
   // Undoes the held instruction that began at InstructionPC (PC, R, the count;
   // OperandBytes: the bytes before PC that were not opcode fetches) and makes

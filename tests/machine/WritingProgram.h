@@ -78,24 +78,57 @@ inline TWritingProgram WritingProgram(uint8_t DataPort, uint16_t Blocks) {
   return Program;
 }
 
+// A program that writes Count bytes to a COM port as the BIOS does: it waits
+// for bit 4 of the status port before each byte.
+inline TWritingProgram PollingProgram(uint8_t StatusPort, uint8_t DataPort, uint16_t Count) {
+  TWritingProgram Program;
+  const uint8_t Low = static_cast<uint8_t>(Count), High = static_cast<uint8_t>(Count >> 8);
+  Program.Code = {
+      0x31, 0x00, 0xF0,        // LD  SP,F000h
+      0x21, Low,  High,        // LD  HL,Count
+      0xDB, StatusPort,        // IN  A,(StatusPort)    0106h
+      0xE6, 0x04,              // AND 4
+      0x28, 0xFA,              // JR  Z,0106h
+      0x7D,                    // LD  A,L
+      0xD3, DataPort,          // OUT (DataPort),A
+      0x2B, 0x7C, 0xB5,        // DEC HL; LD A,H; OR L
+      0x20, 0xF2,              // JR  NZ,0106h
+      0x76,                    // HALT
+  };
+  Program.PlainOut = 0x010D;
+  for (unsigned Left = Count; Left > 0; --Left) Program.Expected.push_back(static_cast<uint8_t>(Left));
+  return Program;
+}
+
 // Runs a writing program as the window's idle loop does, pass by pass, and
 // keeps what every pass offered the port: the bytes the processor wrote, the
-// output instructions it was held on, and the most instructions a pass ran
-// that ended held.
+// instructions it was held on, and the most instructions a pass ran that
+// ended held.
 class TWritingProgramRun {
  public:
   TWritingProgramRun(TMachine& Machine, TQueuedMainThread& MainThread, uint8_t DataPort, const TWritingProgram& Program)
-      : FMachine(Machine), FMainThread(MainThread), FDeviceWrite(Machine.Cpu().OnPortWrite) {
+      : FMachine(Machine),
+        FMainThread(MainThread),
+        FDeviceRead(Machine.Cpu().OnPortRead),
+        FDeviceWrite(Machine.Cpu().OnPortWrite) {
     TCpuEmu& Cpu = Machine.Cpu();
+    Cpu.OnPortRead = [this](TCpuEmu& Sender, uint16_t Port, uint8_t& Data) {
+      FLastWasWrite = false;
+      FDeviceRead(Sender, Port, Data);
+    };
     Cpu.OnPortWrite = [this, DataPort](TCpuEmu& Sender, uint16_t Port, uint8_t Data) {
-      if (static_cast<uint8_t>(Port) == DataPort) FOffered.push_back(Data);
+      FLastWasWrite = static_cast<uint8_t>(Port) == DataPort;
+      if (FLastWasWrite) FOffered.push_back(Data);
       FDeviceWrite(Sender, Port, Data);
     };
     Cpu.Reset(0x0100);
     Cpu.LoadMemory(0x0100, static_cast<uint16_t>(Program.Code.size()), Program.Code.data());
     Machine.SetRunCpu(true);
   }
-  ~TWritingProgramRun() { FMachine.Cpu().OnPortWrite = FDeviceWrite; }
+  ~TWritingProgramRun() {
+    FMachine.Cpu().OnPortRead = FDeviceRead;
+    FMachine.Cpu().OnPortWrite = FDeviceWrite;
+  }
   TWritingProgramRun(const TWritingProgramRun&) = delete;
   TWritingProgramRun& operator=(const TWritingProgramRun&) = delete;
 
@@ -106,8 +139,9 @@ class TWritingProgramRun {
     while (!Done() && std::chrono::steady_clock::now() < Deadline) Pass();
     return Done();
   }
-  // One pass. A held pass ends on the byte the port could not take (offered
-  // again in the next pass); every byte before it in the pass was taken.
+  // One pass. A pass held on a write ends on the byte the port could not take
+  // (offered again in the next pass); every byte before it in the pass was
+  // taken. One held on a read of the status port took every byte it offered.
   void Pass() {
     TCpuEmu& Cpu = FMachine.Cpu();
     FOffered.clear();
@@ -117,7 +151,7 @@ class TWritingProgramRun {
     if (Cpu.Held()) {
       HeldAt.insert(Cpu.GetPC());
       LongestHeldPass = std::max(LongestHeldPass, Cpu.InstructionCount - Before);
-      if (!FOffered.empty()) FOffered.pop_back();
+      if (FLastWasWrite) FOffered.pop_back();
     }
     Written.insert(Written.end(), FOffered.begin(), FOffered.end());
   }
@@ -129,8 +163,10 @@ class TWritingProgramRun {
  private:
   TMachine& FMachine;
   TQueuedMainThread& FMainThread;
+  TCpuPortReadProc FDeviceRead;
   TCpuPortWriteProc FDeviceWrite;
   std::vector<uint8_t> FOffered;
+  bool FLastWasWrite = false;  // the pass's last port event wrote to the data port
 };
 
 }  // namespace machine_test

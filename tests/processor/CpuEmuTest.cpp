@@ -979,7 +979,7 @@ TEST_F(CpuTest, ARunKeepsItsCountWhateverAnEventDoes) {
 // bytes written, the count and the registers are those of the processor never
 // held: through passes (with and without a break point, with OnOpcodeDone) and
 // through single steps.
-TEST(CpuEmuHoldTest, EveryOutputFormIsHeldUndoneAndRunAgain) {
+TEST(CpuEmuHoldTest, EveryInputAndOutputFormIsHeldUndoneAndRunAgain) {
   const std::vector<uint8_t> program = {
       0x31, 0x00, 0xF0,        // 0100h LD   SP,F000h
       0x3E, 0x41,              //       LD   A,41h
@@ -1004,6 +1004,14 @@ TEST(CpuEmuHoldTest, EveryOutputFormIsHeldUndoneAndRunAgain) {
       0x06, 0x02,              //       LD   B,2
       0xDD, 0xED, 0xB3,        // 012Eh OTIR behind DD
       0xED, 0x83,              // 0131h OUTI (bit 5 not decoded)
+      0xDB, 0x20,              // 0133h IN   A,(20h)
+      0xDD, 0xDB, 0x21,        // 0135h IN   A,(21h) behind DD
+      0xED, 0x50,              // 0138h IN   D,(C)
+      0xED, 0x70,              // 013Ah IN   (C)
+      0x21, 0x00, 0x30,        //       LD   HL,3000h
+      0x06, 0x02,              //       LD   B,2
+      0xED, 0xB2,              // 0141h INIR
+      0xED, 0xAA,              // 0143h IND
       0x76,                    //       HALT
   };
   const std::vector<uint8_t> data = {0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7};
@@ -1014,18 +1022,23 @@ TEST(CpuEmuHoldTest, EveryOutputFormIsHeldUndoneAndRunAgain) {
   };
   const auto halted = [](const TCpuEmu& cpu) { return (cpu.CpuState & CpuStateHalted) != 0; };
 
-  // The processor never held: its state after each instruction, HALT repeated
-  // as long as a run may go on with it, and its writes.
+  // The processor never held: its state after each instruction (registers and
+  // the bytes its block inputs write), HALT repeated as long as a run may go
+  // on with it, and its writes. Each read gives the next of a row of bytes.
   struct TState {
     std::vector<uint8_t> Registers;
+    std::vector<uint8_t> Input;
     uint8_t CpuState;
   };
   const auto stateOf = [](const TCpuEmu& cpu) {
-    return TState{std::vector<uint8_t>(cpu.Registers, cpu.Registers + sizeof cpu.Registers), cpu.CpuState};
+    return TState{std::vector<uint8_t>(cpu.Registers, cpu.Registers + sizeof cpu.Registers),
+                  std::vector<uint8_t>(cpu.Memory + 0x2FFE, cpu.Memory + 0x3004), cpu.CpuState};
   };
   auto reference = std::make_unique<TCpuEmu>();
   std::vector<TPortWrite> expectedWrites;
   reference->OnPortWrite = [&](TCpuEmu&, uint16_t port, uint8_t byte) { expectedWrites.push_back({port, byte}); };
+  uint8_t nextInput = 0x50;
+  reference->OnPortRead = [&](TCpuEmu&, uint16_t, uint8_t& byte) { byte = nextInput++; };
   load(*reference);
   std::vector<TState> after{stateOf(*reference)};  // after[n]: after n instructions
   while (after.size() < 2000) {
@@ -1033,6 +1046,7 @@ TEST(CpuEmuHoldTest, EveryOutputFormIsHeldUndoneAndRunAgain) {
     after.push_back(stateOf(*reference));
   }
   ASSERT_EQ(expectedWrites.size(), 17u);
+  ASSERT_EQ(nextInput, 0x50 + 7);
 
   struct TRunner {
     const char* Name;
@@ -1067,6 +1081,17 @@ TEST(CpuEmuHoldTest, EveryOutputFormIsHeldUndoneAndRunAgain) {
       attempts = 0;
       writes.push_back({port, byte});
     };
+    // A held read gives a byte that must go nowhere.
+    uint8_t input = 0x50;
+    cpu->OnPortRead = [&](TCpuEmu& sender, uint16_t, uint8_t& byte) {
+      if (++attempts <= 2) {
+        sender.HoldInstruction();
+        byte = 0xEE;
+        return;
+      }
+      attempts = 0;
+      byte = input++;
+    };
     opcodesDone = 0;
     int holds = 0;
     for (int call = 0; call < 1000 && !halted(*cpu); ++call) {
@@ -1078,14 +1103,17 @@ TEST(CpuEmuHoldTest, EveryOutputFormIsHeldUndoneAndRunAgain) {
       const uint16_t pc = cpu->GetPC();
       const TState& expected = after.at(cpu->InstructionCount);
       ASSERT_EQ(stateOf(*cpu).Registers, expected.Registers) << "held at " << std::hex << pc;
+      ASSERT_EQ(stateOf(*cpu).Input, expected.Input) << "held at " << std::hex << pc;
       EXPECT_EQ(cpu->CpuState, expected.CpuState | CpuStateIrqBlock) << "held at " << std::hex << pc;
       EXPECT_EQ(cpu->CurrentPC, pc);
       EXPECT_EQ(cpu->InstructionPC, pc);
-      EXPECT_EQ(writes.size(), static_cast<size_t>(holds - 1) / 2) << "held at " << std::hex << pc;
+      EXPECT_EQ(writes.size() + (input - 0x50u), static_cast<size_t>(holds - 1) / 2) << "held at " << std::hex << pc;
     }
     ASSERT_TRUE(halted(*cpu));
-    EXPECT_EQ(holds, 2 * 17);
+    EXPECT_EQ(holds, 2 * (17 + 7));
     EXPECT_EQ(writes, expectedWrites);
+    EXPECT_EQ(input, nextInput);
+    EXPECT_EQ(stateOf(*cpu).Input, after.at(cpu->InstructionCount).Input);
     EXPECT_EQ(stateOf(*cpu).Registers, after.at(cpu->InstructionCount).Registers);
     EXPECT_EQ(cpu->CpuState, after.at(cpu->InstructionCount).CpuState);
     if (cpu->OnOpcodeDone) {
