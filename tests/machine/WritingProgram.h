@@ -37,7 +37,7 @@ inline TWritingProgram WritingProgram(uint8_t DataPort, uint16_t Blocks) {
   };
   const uint8_t CountLow = static_cast<uint8_t>(Blocks), CountHigh = static_cast<uint8_t>(Blocks >> 8);
   Emit({0x31, 0x00, 0xF0});  // LD SP,F000h
-  // Parts 1 and 2: HL counts the blocks down, E the bytes; the byte is E+L, then E xor L.
+  // The first two parts: HL counts the blocks down, E the bytes; the byte is E+L, then E xor L.
   for (const uint8_t Operation : {uint8_t{0x85}, uint8_t{0xAD}}) {  // ADD A,L; XOR L
     Emit({0x21, CountLow, CountHigh});                               // LD HL,Blocks
     const uint16_t Block = Here();
@@ -56,7 +56,7 @@ inline TWritingProgram WritingProgram(uint8_t DataPort, uint16_t Blocks) {
     Emit({0x2B, 0x7C, 0xB5});  // DEC HL; LD A,H; OR L
     JumpBackIfNotZero(Block);
   }
-  // Part 3: DE counts the blocks down; each block fills the table at 2000h with
+  // The third part: DE counts the blocks down; each block fills the table at 2000h with
   // the byte number less E and sends it with OTIR.
   Emit({0x11, CountLow, CountHigh});  // LD DE,Blocks
   const uint16_t Block = Here();
