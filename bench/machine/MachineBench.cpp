@@ -196,8 +196,8 @@ void TcpConsole(const std::string& cpm) {
   std::string written;
   TCpuPortWriteProc deviceWrite = machine.Cpu().OnPortWrite;
   machine.Cpu().OnPortWrite = [&written, deviceWrite](TCpuEmu& Sender, uint16_t Port, uint8_t Data) {
-    if (static_cast<uint8_t>(Port) == 21) written += static_cast<char>(Data);
     deviceWrite(Sender, Port, Data);
+    if (static_cast<uint8_t>(Port) == 21 && !Sender.HoldRequested()) written += static_cast<char>(Data);
   };
 
   // The same TYPE on the CRT, for the instructions it takes.

@@ -182,6 +182,9 @@ class TCpuEmu final {
   // access again. Called elsewhere than in a port event during
   // ExecuteInstruction or ExecuteInstructions, it has no effect.
   void HoldInstruction() { FHoldRequested = true; }
+  // Within a port event: the event has held its instruction (so an observer
+  // that wraps the event sees whether the byte went or comes again).
+  bool HoldRequested() const { return FHoldRequested; }
   // The last ExecuteInstruction or ExecuteInstructions ended on a held instruction.
   bool Held() const { return FHeld; }
   // Clears memory, fills the decode table and resets to 0.
