@@ -61,9 +61,8 @@ class ComPortsTest : public ::testing::Test {
     });
     return HeldBackPasses >= 20 && !Run.Halted();
   }
-  // The processor was held on each output form, each pass offered the port
-  // every byte once up to the one it was held on, and the peer received every
-  // byte in order.
+  // The processor was held on each output form, wrote every byte once (a held
+  // write is not written), and the peer received every byte in order.
   void ExpectEveryFormHeldAndEveryByteInOrder(const TWritingProgram& Program, const TWritingProgramRun& Run,
                                              const std::string& Received) {
     EXPECT_EQ(Run.HeldAt, (std::set<uint16_t>{Program.PlainOut, Program.PrefixedOut, Program.BlockOut}));
@@ -259,8 +258,8 @@ constexpr auto kPeerPause = std::chrono::milliseconds(2500);
 // peer reads, on a host loaded by busy loops: COM1 as the TCP server, whose
 // client stops reading for a while. The server's queue holds the program back
 // whenever it writes faster than the server passes bytes on to the client.
-// Every output form is held; a held pass ends on the held instruction, each
-// byte before it in the pass offered once; and every byte arrives in order. A
+// Every output form is held; a held pass ends on the held instruction, every
+// byte is written once; and every byte arrives in order. A
 // client that stops reading for good holds the program until it leaves.
 TEST_F(ComPortsTest, AProgramThatDoesNotPollIsHeldOnEveryOutputWhileATcpClientHoldsTheLineBack) {
   ASSERT_NO_FATAL_FAILURE(UseTcpCom1());

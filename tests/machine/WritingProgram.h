@@ -101,34 +101,22 @@ inline TWritingProgram PollingProgram(uint8_t StatusPort, uint8_t DataPort, uint
 }
 
 // Runs a writing program as the window's idle loop does, pass by pass, and
-// keeps what every pass offered the port: the bytes the processor wrote, the
-// instructions it was held on, and the most instructions a pass ran that
-// ended held.
+// keeps the bytes the processor wrote to the port, the instructions it was
+// held on, and the most instructions a pass ran that ended held.
 class TWritingProgramRun {
  public:
   TWritingProgramRun(TMachine& Machine, TQueuedMainThread& MainThread, uint8_t DataPort, const TWritingProgram& Program)
-      : FMachine(Machine),
-        FMainThread(MainThread),
-        FDeviceRead(Machine.Cpu().OnPortRead),
-        FDeviceWrite(Machine.Cpu().OnPortWrite) {
+      : FMachine(Machine), FMainThread(MainThread), FDeviceWrite(Machine.Cpu().OnPortWrite) {
     TCpuEmu& Cpu = Machine.Cpu();
-    Cpu.OnPortRead = [this](TCpuEmu& Sender, uint16_t Port, uint8_t& Data) {
-      FLastWasWrite = false;
-      FDeviceRead(Sender, Port, Data);
-    };
     Cpu.OnPortWrite = [this, DataPort](TCpuEmu& Sender, uint16_t Port, uint8_t Data) {
-      FLastWasWrite = static_cast<uint8_t>(Port) == DataPort;
-      if (FLastWasWrite) FOffered.push_back(Data);
       FDeviceWrite(Sender, Port, Data);
+      if (static_cast<uint8_t>(Port) == DataPort && !Sender.HoldRequested()) Written.push_back(Data);
     };
     Cpu.Reset(0x0100);
     Cpu.LoadMemory(0x0100, static_cast<uint16_t>(Program.Code.size()), Program.Code.data());
     Machine.SetRunCpu(true);
   }
-  ~TWritingProgramRun() {
-    FMachine.Cpu().OnPortRead = FDeviceRead;
-    FMachine.Cpu().OnPortWrite = FDeviceWrite;
-  }
+  ~TWritingProgramRun() { FMachine.Cpu().OnPortWrite = FDeviceWrite; }
   TWritingProgramRun(const TWritingProgramRun&) = delete;
   TWritingProgramRun& operator=(const TWritingProgramRun&) = delete;
 
@@ -139,21 +127,16 @@ class TWritingProgramRun {
     while (!Done() && std::chrono::steady_clock::now() < Deadline) Pass();
     return Done();
   }
-  // One pass. A pass held on a write ends on the byte the port could not take
-  // (offered again in the next pass); every byte before it in the pass was
-  // taken. One held on a read of the status port took every byte it offered.
+  // One pass. A held write is not written: it comes again in a later pass.
   void Pass() {
     TCpuEmu& Cpu = FMachine.Cpu();
-    FOffered.clear();
     const uint64_t Before = Cpu.InstructionCount;
     FMachine.RunPass();
     FMainThread.RunPending();
     if (Cpu.Held()) {
       HeldAt.insert(Cpu.GetPC());
       LongestHeldPass = std::max(LongestHeldPass, Cpu.InstructionCount - Before);
-      if (FLastWasWrite) FOffered.pop_back();
     }
-    Written.insert(Written.end(), FOffered.begin(), FOffered.end());
   }
 
   std::vector<uint8_t> Written;
@@ -163,10 +146,7 @@ class TWritingProgramRun {
  private:
   TMachine& FMachine;
   TQueuedMainThread& FMainThread;
-  TCpuPortReadProc FDeviceRead;
   TCpuPortWriteProc FDeviceWrite;
-  std::vector<uint8_t> FOffered;
-  bool FLastWasWrite = false;  // the pass's last port event wrote to the data port
 };
 
 }  // namespace machine_test
