@@ -168,6 +168,7 @@ void TCpuEmu::Reset(uint16_t StartPC) {
   CurrentPC = StartPC;
   InstructionCount = 0;
   CpuState = 0;
+  FInterruptTaken = FVectorFed = FVectorHeld = false;
 }
 
 void TCpuEmu::LoadMemory(uint16_t Address, uint16_t Count, const void* Buffer) {
@@ -207,6 +208,7 @@ CPU_NOINLINE bool TCpuEmu::AcceptInterrupt() {
     }
   };
   if (CheckForNonMaskIrq()) {
+    FInterruptTaken = true;
     leaveHalt();
     if (CpuState & CpuStateIff1)
       CpuState |= CpuStateIff2;
@@ -219,6 +221,7 @@ CPU_NOINLINE bool TCpuEmu::AcceptInterrupt() {
   }
   uint8_t vector = 0xFF;  // an idle data bus reads $FF
   if ((CpuState & CpuStateIff1) && CheckForInterrupt(vector)) {
+    FInterruptTaken = true;
     leaveHalt();
     // Accepting a maskable interrupt disables both flip-flops, as on a Z80.
     CpuState &= static_cast<uint8_t>(~(CpuStateIff1 | CpuStateIff2));
@@ -362,14 +365,21 @@ CPU_ALWAYS_INLINE bool TCpuEmu::PortWriteFrom(TCycle& c, uint8_t Hi, uint8_t Lo,
 // Every byte of the instruction up to PC, but an operand, was an opcode fetch:
 // the first is implied by the count, each further one advanced R on its own
 // (in a call that goes on with a chain of prefixes, its first fetch too; that
-// call took one off R at its start). With R's base, the count and PC as before
-// the instruction, the run's closing decrement of Left leaves the count where
-// it was and ends the run.
+// call took one off R at its start; a first byte that came from an interrupt
+// vector took one off too). With R's base, the count and PC as before the
+// instruction, the run's closing decrement of Left leaves the count where it
+// was and ends the run. An interrupt accepted at the instruction's start stays
+// taken: the instruction starts on the handler, or for interrupt mode 0 on the
+// vector, which is kept for the next run.
 CPU_ALWAYS_INLINE void TCpuEmu::EndRunOnHold(TCycle& c, uint8_t OperandBytes) {
-  const uint16_t fetched = static_cast<uint16_t>(c.PC - InstructionPC - OperandBytes);
+  const uint16_t start = FInterruptTaken ? FHandlerStart : InstructionPC;
+  const uint16_t fetched = static_cast<uint16_t>(c.PC - start - OperandBytes);
   c.RBase = static_cast<uint8_t>(c.RBase - (fetched - 1));
-  c.PC = InstructionPC;
+  c.PC = start;
+  InstructionPC = start;
   CpuState |= CpuStateIrqBlock;
+  if (FVectorFed) [[unlikely]]
+    FVectorHeld = true;
   FHeld = true;
   FHeldLeft = c.Left;
   CountAtEnd -= c.Left;
@@ -1062,14 +1072,29 @@ CPU_ALWAYS_INLINE void TCpuEmu::FetchOpcode(TCycle& c, bool Further) {
   } else if (InterruptPollsAssigned()) [[unlikely]] {
     bool opcodeHandedOver = false;
     CallOut(c, Further ? WithinInstruction : 0, [&] { opcodeHandedOver = AcceptInterrupt(); });
+    // An accepted interrupt is done: the instruction that a hold undoes starts
+    // where it moved PC (the handler). InstructionPC keeps the interrupted PC.
+    if (FInterruptTaken) FHandlerStart = c.PC;
     if (opcodeHandedOver) {
       // The vector byte was not fetched: R does not advance for it.
-      if (!Further) --c.RBase;
+      if (!Further) {
+        --c.RBase;
+        FVectorFed = true;
+        FVector = Opcode;
+      }
       return;
     }
   }
   Opcode = Fetch(c);
   if (Further) IncrementRefresh(c);
+}
+
+CPU_NOINLINE void TCpuEmu::FetchHeldVector(TCycle& c) {
+  FVectorHeld = false;
+  CpuState &= static_cast<uint8_t>(~CpuStateIrqBlock);
+  Opcode = FVector;
+  FVectorFed = true;
+  --c.RBase;
 }
 
 #define CPU_CASE(n)                   \
@@ -1107,8 +1132,12 @@ CPU_FLATTEN void TCpuEmu::ExecuteInstruction() {
   CountAtEnd = InstructionCount + 1;
   TCycle c = LoadCycle();
   InstructionPC = c.PC;
+  FInterruptTaken = FVectorFed = false;
   if (IndexPrefix == 0) {
-    FetchOpcode(c, false);
+    if (FVectorHeld) [[unlikely]]
+      FetchHeldVector(c);
+    else
+      FetchOpcode(c, false);
     switch (Opcode) { CPU_REPEAT256(CPU_CASE) }
   } else {
     // A prefix pending from the call before: this call's first fetch is a further
@@ -1120,6 +1149,7 @@ CPU_FLATTEN void TCpuEmu::ExecuteInstruction() {
   if (IndexPrefix != 0) c = ExecutePrefixedPasses(c);
   FinishInstruction(c);
   StoreCycle(c);
+  FInterruptTaken = FVectorFed = false;
 }
 
 #undef CPU_CASE
@@ -1129,8 +1159,9 @@ uint64_t TCpuEmu::ExecuteInstructions(uint64_t Count, int32_t BreakPoint) {
   const bool breakPointSet = BreakPoint >= 0 && BreakPoint <= 0xFFFF;
   uint64_t done = 0;
   FHeld = false;
+  FInterruptTaken = FVectorFed = false;
   while (done < Count && !FHeld && !(done > 0 && CurrentPC == BreakPoint)) {
-    if (IndexPrefix == 0 && !PerInstructionEventsAssigned()) {
+    if (IndexPrefix == 0 && !PerInstructionEventsAssigned() && !FVectorHeld) {
       const uint64_t left = Count - done;
       done += left - (breakPointSet ? RunWithoutEvents<true>(left, BreakPoint) : RunWithoutEvents<false>(left, -1));
     } else {

@@ -178,8 +178,11 @@ class TCpuEmu final {
   // not count in InstructionCount or in what ExecuteInstructions returns, and
   // raises no OnOpcodeDone. No interrupt is accepted before it runs again
   // (CpuStateIrqBlock is set), as none comes while a Z80 waits inside an
-  // instruction. The next run starts with it, and the device sees the same
-  // access again. Called elsewhere than in a port event during
+  // instruction. An interrupt accepted just before it stays taken: the return
+  // address stays pushed, IFF1 and IFF2 stay as the acceptance left them, PC is
+  // on the handler's first byte (interrupt mode 0: the device's vector is
+  // executed again), and R keeps the acceptance. The next run starts with the
+  // held instruction, and the device sees the same access again. Called elsewhere than in a port event during
   // ExecuteInstruction or ExecuteInstructions, it has no effect.
   void HoldInstruction() { FHoldRequested = true; }
   // Within a port event: the event has held its instruction (so an observer
@@ -270,8 +273,19 @@ class TCpuEmu final {
   // The breakpoint of the current run, read from memory on every compare so that
   // the run's registers stay free for the cycle state.
   int32_t RunBreakPoint = -1;
-  // HoldInstruction was called in the current write event.
+  // HoldInstruction was called in the current port event (a read or a write).
   bool FHoldRequested = false;
+  // An interrupt was accepted at the start of the instruction being executed,
+  // which then starts at FHandlerStart (the handler, or for interrupt mode 0
+  // where the vector was taken).
+  bool FInterruptTaken = false;
+  uint16_t FHandlerStart = 0;
+  // The instruction being executed came from the interrupting device's vector
+  // (interrupt mode 0), not from memory; FVector is that byte. A hold keeps it
+  // on the bus (FVectorHeld), so the instruction runs again from it.
+  bool FVectorFed = false;
+  bool FVectorHeld = false;
+  uint8_t FVector = 0;
   // The run ended on a held instruction; FHeldLeft is what it had left then,
   // the held instruction included.
   bool FHeld = false;
@@ -415,6 +429,9 @@ class TCpuEmu final {
   void OpRestart(TOp op, TCycle& c);
 
   void FetchOpcode(TCycle& c, bool Further);
+  // The first fetch of an instruction held after it came from an interrupt
+  // vector: the same vector again, and no interrupt before it.
+  void FetchHeldVector(TCycle& c);
   // The passes after a DD or FD prefix, up to the end of the instruction or up to
   // PrefixPassLimit passes in the call, whichever comes first.
   TCycle ExecutePrefixedPasses(TCycle c);

@@ -1121,3 +1121,137 @@ TEST(CpuEmuHoldTest, EveryInputAndOutputFormIsHeldUndoneAndRunAgain) {
     }
   }
 }
+
+// A hold in the first instruction after an accepted interrupt undoes that
+// instruction only: the interrupt stays taken (the return address pushed, IFF1
+// and IFF2 as the acceptance left them, PC on the handler's first byte, or for
+// an instruction that interrupt mode 0 took from the device, that vector kept
+// for the instruction's next run), and no second interrupt comes in before it
+// runs. Each write is held twice; the interrupt polls are dropped after the
+// first hold, as a device done with its interrupt may, so a run may go on
+// without asking. Through single steps and through passes, the processor ends
+// as one never held, with the same writes.
+TEST(CpuEmuHoldTest, AHoldRightAfterAnAcceptedInterruptLeavesTheInterruptTaken) {
+  struct TCase {
+    const char* Name;
+    uint8_t ModeOpcode;  // ED 46, 56, 5E: IM 0, 1, 2
+    bool Nmi;
+    uint8_t Vector;
+    int HandlerPC;  // where the first hold stands; -1: on the interrupted instruction
+    bool Pushed;
+    uint8_t Iffs;   // CpuStateIff1 and CpuStateIff2 after the acceptance
+  };
+  const TCase cases[] = {
+      {"NMI", 0x56, true, 0xFF, 0x0066, true, CpuStateIff2},
+      {"IM 0 with RST 38h", 0x46, false, 0xFF, 0x0038, true, 0},
+      {"IM 0 with OUT (n),A as the vector", 0x46, false, 0xD3, -1, false, 0},
+      {"IM 1", 0x56, false, 0xFF, 0x0038, true, 0},
+      {"IM 2", 0x5E, false, 0x20, 0x0200, true, 0},
+  };
+  constexpr uint64_t RaisedAt = 8;  // raised once this many instructions have run
+  for (const TCase& test : cases) {
+    SCOPED_TRACE(test.Name);
+    const std::vector<uint8_t> program = {
+        0x31, 0x00, 0xF0,    // 0100h LD   SP,F000h
+        0xED, test.ModeOpcode,
+        0x3E, 0x30,          //       LD   A,30h
+        0xED, 0x47,          //       LD   I,A
+        0x3E, 0x41,          //       LD   A,41h
+        0xFB,                //       EI
+        0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+        0xD3, 0x12,          //       OUT  (12h),A
+        0x76,                //       HALT
+    };
+    const std::vector<uint8_t> handler = {0xD3, 0x10, 0x3C, 0xD3, 0x11, 0xFB, 0xED, 0x4D};  // OUT, INC A, OUT, EI, RETI
+    const std::vector<uint8_t> nmiHandler = {0xD3, 0x10, 0x3C, 0xD3, 0x11, 0xED, 0x45};     // OUT, INC A, OUT, RETN
+    const uint8_t table[2] = {0x00, 0x02};  // IM 2: I = 30h, vector 20h, handler at 0200h
+    uint16_t interrupted = 0;
+    const auto load = [&](TCpuEmu& cpu, bool& raised) {
+      cpu.Reset(0x0100);
+      cpu.LoadMemory(0x0100, static_cast<uint16_t>(program.size()), program.data());
+      cpu.LoadMemory(0x0038, static_cast<uint16_t>(handler.size()), handler.data());
+      cpu.LoadMemory(0x0200, static_cast<uint16_t>(handler.size()), handler.data());
+      cpu.LoadMemory(0x0066, static_cast<uint16_t>(nmiHandler.size()), nmiHandler.data());
+      cpu.LoadMemory(0x3020, 2, table);
+      cpu.SetRegisterR(0x05);
+      const auto due = [&raised, &interrupted](TCpuEmu& sender) {
+        if (raised || sender.InstructionCount < RaisedAt) return false;
+        raised = true;
+        interrupted = sender.GetPC();
+        return true;
+      };
+      if (test.Nmi)
+        cpu.OnCheckForNonMaskIrq = [due](TCpuEmu& sender, bool& isIrq) { isIrq = due(sender); };
+      else
+        cpu.OnCheckForInterrupt = [&test, due](TCpuEmu& sender, bool& isIrq, uint8_t& vector) {
+          isIrq = due(sender);
+          if (isIrq) vector = test.Vector;
+        };
+    };
+    const auto halted = [](const TCpuEmu& cpu) { return (cpu.CpuState & CpuStateHalted) != 0; };
+
+    for (const bool steps : {true, false}) {
+      SCOPED_TRACE(steps ? "single steps" : "passes");
+      // The processor never held, up to its HALT.
+      auto reference = std::make_unique<TCpuEmu>();
+      bool referenceRaised = false;
+      std::vector<TPortWrite> expectedWrites;
+      reference->OnPortWrite = [&](TCpuEmu&, uint16_t port, uint8_t byte) { expectedWrites.push_back({port, byte}); };
+      load(*reference, referenceRaised);
+      for (int step = 0; step < 100 && !halted(*reference); ++step) reference->ExecuteInstruction();
+      ASSERT_TRUE(halted(*reference));
+      ASSERT_TRUE(referenceRaised);
+      ASSERT_EQ(expectedWrites.size(), test.Vector == 0xD3 ? 2u : 3u);
+
+      auto cpu = std::make_unique<TCpuEmu>();
+      bool raised = false;
+      load(*cpu, raised);
+      std::vector<TPortWrite> writes;
+      int attempts = 0;
+      cpu->OnPortWrite = [&](TCpuEmu& sender, uint16_t port, uint8_t byte) {
+        if (++attempts <= 2) {
+          sender.HoldInstruction();
+          return;
+        }
+        attempts = 0;
+        writes.push_back({port, byte});
+      };
+      int holds = 0;
+      for (int call = 0; call < 200 && !halted(*cpu); ++call) {
+        if (steps)
+          cpu->ExecuteInstruction();
+        else
+          cpu->ExecuteInstructions(1000);
+        if (!cpu->Held()) continue;
+        if (++holds > 1) continue;
+        // The first hold is the first write, in the instruction right after the acceptance.
+        ASSERT_TRUE(raised);
+        const uint16_t sp = cpu->GetPair(RegSPH);
+        EXPECT_EQ(cpu->GetPC(), test.HandlerPC < 0 ? interrupted : test.HandlerPC);
+        EXPECT_EQ(cpu->CurrentPC, cpu->GetPC());
+        EXPECT_EQ(cpu->InstructionPC, cpu->GetPC());
+        EXPECT_EQ(sp, test.Pushed ? 0xEFFE : 0xF000);
+        if (test.Pushed) {
+          EXPECT_EQ(cpu->Memory[sp] | cpu->Memory[sp + 1] << 8, interrupted);
+        }
+        EXPECT_EQ(cpu->CpuState & (CpuStateIff1 | CpuStateIff2), test.Iffs);
+        EXPECT_NE(cpu->CpuState & CpuStateIrqBlock, 0);
+        EXPECT_EQ(cpu->GetRegisterA(), 0x41);
+        cpu->OnCheckForInterrupt = nullptr;
+        cpu->OnCheckForNonMaskIrq = nullptr;
+      }
+      ASSERT_TRUE(halted(*cpu));
+      // A pass goes on with HALT as long as it may: the processor never held does too.
+      while (reference->InstructionCount < cpu->InstructionCount) reference->ExecuteInstruction();
+      EXPECT_EQ(holds, 2 * static_cast<int>(expectedWrites.size()));
+      EXPECT_EQ(writes, expectedWrites);
+      EXPECT_EQ(cpu->InstructionCount, reference->InstructionCount);
+      EXPECT_EQ(std::memcmp(cpu->Registers, reference->Registers, sizeof cpu->Registers), 0);
+      EXPECT_EQ(cpu->GetRegisterR(), reference->GetRegisterR());
+      EXPECT_EQ(cpu->GetPC(), reference->GetPC());
+      EXPECT_EQ(cpu->GetPair(RegSPH), reference->GetPair(RegSPH));
+      EXPECT_EQ(cpu->CpuState, reference->CpuState);
+      EXPECT_EQ(std::memcmp(cpu->Memory, reference->Memory, sizeof cpu->Memory), 0);
+    }
+  }
+}
