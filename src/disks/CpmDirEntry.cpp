@@ -37,15 +37,14 @@ TCpmDirEntry::TKind TCpmDirEntry::Kind(int BlockCount) const {
       return C >= 0x20 && C < 0x7F;
     });
   };
-  if (std::all_of(Bytes.begin(), Bytes.end(), [](std::uint8_t Byte) { return Byte == FREE; })) return TKind::Formatted;
+  if (IsFree()) return TKind::Free;
   if (User() == TIME_STAMPS) return TKind::TimeStamps;
   if (User() == LABEL) return Printable(1, 12) && (Bytes[1] & 0x7F) != ' ' ? TKind::Label : TKind::Damaged;
-  if (!IsFree() && !OwnsBlocks()) return TKind::Damaged;
+  if (!OwnsBlocks()) return TKind::Damaged;
   bool Fields = Printable(1, 12) && Bytes[12] <= MAX_EXTENT && (Bytes[14] & 0x7F) <= MAX_MODULE &&
                 RecordCount() <= MAX_RECORDS;
   for (int I = 0; Fields && I < POINTER_COUNT; ++I) Fields = Pointer(I) < BlockCount;
-  if (!Fields) return TKind::Damaged;
-  return IsFree() ? TKind::Deleted : TKind::File;
+  return Fields ? TKind::File : TKind::Damaged;
 }
 
 std::string TCpmDirEntry::FileName() const {

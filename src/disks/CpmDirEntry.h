@@ -48,18 +48,19 @@ struct TCpmDirEntry {
   bool OwnsBlocks() const { return Bytes[0] <= MAX_ALLOCATING_USER; }
 
   // What an entry reads as when a file is checked for holding a CP/M directory.
-  //   Formatted   all 32 bytes E5h, as a disk is formatted;
+  //   Free        E5h first, whatever follows: CP/M takes every such entry as
+  //               free (formatted, deleted, or written so by a tool);
   //   File        user 0-31, then a name and type that are printable once the
   //               attribute bits are taken off, the extent bytes EX at most
   //               31 and S2 at most 63 (bit 7 of S2 is a flag of the system),
   //               at most 128 records, and block pointers below BlockCount;
-  //   Deleted     E5h, then the fields of a file, as CP/M deletes one;
   //   Label       20h, then a printable name that does not start blank;
   //   TimeStamps  21h (the stamps of the three entries before it);
   //   Damaged     anything else: bytes that no CP/M system or tool writes.
   // Random bytes, a text, a program or a fill of 00h or FFh give Damaged
-  // entries almost only: a File needs eight block pointers in range.
-  enum class TKind { Formatted, File, Deleted, Label, TimeStamps, Damaged };
+  // entries almost only: a File needs eight block pointers in range, and E5h
+  // starts few of their 32-byte entries (no text character is E5h).
+  enum class TKind { Free, File, Label, TimeStamps, Damaged };
   TKind Kind(int BlockCount) const;
   std::uint8_t RecordCount() const { return Bytes[15]; }
   // (S2 and 15) x 32 + (EX and 31).

@@ -37,8 +37,8 @@ bool HoldsBootTracksAlone(TFileStream& File, std::int64_t Size, std::span<const 
 using TRefusal = std::function<void(const std::string& Reason)>;
 
 // The part of the directory that File holds must read as CP/M's: entries that
-// are free (formatted or deleted) or files, at least as many as the damaged
-// ones beside them. So a disk with some damaged entries still opens, and the
+// are free (E5h first, as CP/M reads them) or files, at least as many as the
+// damaged ones beside them. So a disk with some damaged entries still opens, and the
 // disk manager can list and rescue its files; random bytes, a text, a program
 // or a ROM image give damaged entries almost only (a string followed by small
 // numbers may read as a file by chance, and a text line as a label or time
@@ -59,8 +59,7 @@ void CheckDirectory(TFileStream& File, std::int64_t Size, const TRefusal& Refuse
     std::copy_n(Bytes.begin() + At, TCpmDirEntry::SIZE, Entry.Bytes.begin());
     switch (Entry.Kind(TDiskDrive::BlockCount())) {
       case TCpmDirEntry::TKind::File:
-      case TCpmDirEntry::TKind::Formatted:
-      case TCpmDirEntry::TKind::Deleted:
+      case TCpmDirEntry::TKind::Free:
         ++Good;
         break;
       case TCpmDirEntry::TKind::Damaged:
@@ -72,7 +71,15 @@ void CheckDirectory(TFileStream& File, std::int64_t Size, const TRefusal& Refuse
     }
   }
   if (Good > 0 && Good >= Damaged) return;
-  Refuse("holds no CP/M directory entry at byte " + std::to_string(FirstDamaged) + ".");
+  const std::string Entries = "the " + std::to_string(Held / TCpmDirEntry::SIZE) + " entries from byte " +
+                              std::to_string(DirectoryStart) + " on";
+  if (Damaged == 0) Refuse("holds no CP/M directory: none of " + Entries + " is a file or a free entry.");
+  const std::string Rest = Good == 0   ? "none is a file or a free entry."
+                           : Good == 1 ? "only 1 is a file or a free entry."
+                                       : "only " + std::to_string(Good) + " are files or free entries.";
+  Refuse("holds no CP/M directory: " + std::to_string(Damaged) + " of " + Entries +
+         (Damaged == 1 ? " is" : " are") + " damaged, the first at byte " + std::to_string(FirstDamaged) + "; " +
+         Rest);
 }
 
 // Whether File can be a disk, checked before anything is written to it: a

@@ -264,6 +264,42 @@ TEST_F(CpmToolsPeerTest, ShortImageFromMkfsTakesFilesBothWays) {
   EXPECT_NE(output.find("empty.txt"), std::string::npos) << output;
 }
 
+// CP/M and cpmtools take every directory entry that starts with E5h as free,
+// whatever its other bytes hold; so does every door here. A disk whose free
+// entries are E5h then 00h (or FFh), empty and with ten files from cpmcp,
+// opens, lists the files cpmls lists, and exports them.
+TEST_F(CpmToolsPeerTest, EntriesThatStartWithE5hAreFreeWhateverFollows) {
+  std::vector<std::vector<unsigned char>> contents;
+  for (int i = 0; i < 10; ++i) {
+    contents.push_back(disk_test::Pattern(static_cast<size_t>(700 * i + 1), 30 + static_cast<unsigned>(i)));
+    CopyIn(contents.back(), "0:file" + std::to_string(i) + ".dat");
+  }
+  const auto written = disk_test::ReadBytes(image);
+  for (const unsigned char fill : {0x00, 0xFF}) {
+    SCOPED_TRACE(fill == 0 ? "E5h then 00h" : "E5h then FFh");
+    for (const bool withFiles : {true, false}) {
+      auto bytes = written;
+      for (size_t at = 8192; at < 16384; at += 32)
+        if (bytes[at] == 0xE5 || !withFiles) {
+          bytes[at] = 0xE5;
+          std::fill(bytes.begin() + static_cast<long>(at) + 1, bytes.begin() + static_cast<long>(at) + 32, fill);
+        }
+      disk_test::WriteBytes(image, bytes);
+      ASSERT_EQ(Run("cpmls -f emu1m disk.cpmdsk"), 0) << output;
+      TCpmDiskDrive cpm(image);
+      ASSERT_EQ(cpm.FileList().Count(), withFiles ? 10 : 0);
+      for (int i = 0; withFiles && i < 10; ++i) {
+        const std::string name = "FILE" + std::to_string(i) + ".DAT";
+        EXPECT_NE(output.find("file" + std::to_string(i) + ".dat"), std::string::npos) << output;
+        ExpectSameContent(contents[static_cast<size_t>(i)], Export(cpm, name, 0));
+      }
+      if (!withFiles) {
+        EXPECT_EQ(output.find("file"), std::string::npos) << output;
+      }
+    }
+  }
+}
+
 TEST_F(CpmToolsPeerTest, SparseFilesExportEveryRecordAtItsOffsetAsCpmcpDoes) {
   // Random-access files as CP/M leaves them: a zero pointer inside an extent,
   // a missing middle extent, a lower extent whose RC is short. Each data

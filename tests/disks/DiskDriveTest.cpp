@@ -324,17 +324,25 @@ TEST(DiskDrive, FilesThatCannotBeADiskAreRefusedWithTheReason) {
   // Files of a whole disk's length whose directory holds no disk's: random
   // bytes, a text, fills of FFh, and ROM images (programs padded with FFh).
   // Their first entry is no directory entry; a file of zero bytes was never
-  // formatted, and CP/M would read 256 files without a name there.
+  // formatted, and CP/M would read 256 files without a name there; a file
+  // whose entries all read as time stamps holds neither files nor free entries.
   const auto wholeNoDisk = [&](const std::string& name, std::vector<unsigned char> bytes) {
     bytes.resize(1048576, 0xFF);
     const std::string reason = notDisk(name, bytes);
-    EXPECT_NE(reason.find("\" holds no CP/M directory entry at byte 8192."), std::string::npos) << reason;
+    EXPECT_NE(reason.find("\" holds no CP/M directory: "), std::string::npos) << reason;
+    EXPECT_NE(reason.find(" of the 256 entries from byte 8192 on are damaged, the first at byte "),
+              std::string::npos)
+        << reason;
   };
   wholeNoDisk("random1m.bin", disk_test::Pattern(1048576, 11));
   std::vector<unsigned char> longLetter;
   while (longLetter.size() < 1048576) longLetter.insert(longLetter.end(), text.begin(), text.begin() + 1200);
   wholeNoDisk("letter1m.txt", longLetter);
   wholeNoDisk("ones.bin", {});
+  EXPECT_NE(notDisk("stamps.bin", std::vector<unsigned char>(1048576, 0x21))
+                .find("\" holds no CP/M directory: none of the 256 entries from byte 8192 on is a file or a free "
+                      "entry."),
+            std::string::npos);
   const std::string zeros = notDisk("zeros.bin", std::vector<unsigned char>(1048576, 0));
   EXPECT_NE(zeros.find("\" holds only zero bytes where the CP/M directory starts, at byte 8192: it was never "
                        "formatted."),
@@ -365,8 +373,15 @@ TEST(DiskDrive, FilesThatCannotBeADiskAreRefusedWithTheReason) {
   disk_test::WriteBytes(dir / "damaged.cpmdsk", damaged);
   EXPECT_EQ(reasonOf(dir / "damaged.cpmdsk"), "opened") << "as many good entries as damaged ones";
   putEntry(128, std::string(32, '\xFF'));
-  EXPECT_NE(notDisk("damaged.cpmdsk", damaged).find("\" holds no CP/M directory entry at byte 8256."),
-            std::string::npos);
+  const std::string tipped = notDisk("damaged.cpmdsk", damaged);
+  EXPECT_NE(tipped.find("\" holds no CP/M directory: 129 of the 256 entries from byte 8192 on are damaged, the "
+                        "first at byte 8256; only 127 are files or free entries."),
+            std::string::npos)
+      << tipped;
+  // CP/M takes every entry that starts with E5h as free, whatever follows.
+  for (int index = 128; index < 256; ++index) putEntry(index, "\xE5" + std::string(31, index % 2 ? '\0' : '\xFF'));
+  disk_test::WriteBytes(dir / "damaged.cpmdsk", damaged);
+  EXPECT_EQ(reasonOf(dir / "damaged.cpmdsk"), "opened");
 
   // Programs, copied from the shared fixtures: shorter than the reserved
   // tracks, exactly as long, and longer ones as ROM images.

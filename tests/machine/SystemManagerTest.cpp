@@ -215,7 +215,7 @@ TEST_F(SystemManagerTest, ShortDisksMountAndGrowWhileFilesThatAreNoDisksAreLeftA
     return "\" is " + std::to_string(Size) +
            " bytes long and ends at or before byte 8192, where the CP/M directory starts";
   };
-  const std::string NoEntry = "\" holds no CP/M directory entry at byte 8192.";
+  const std::string NoEntry = " entries from byte 8192 on are damaged, the first at byte 8192; ";
   std::string Letter;
   for (int Line = 1; Letter.size() < 1200; ++Line) Letter += "Line " + std::to_string(Line) + " of a letter.\r\n";
   Letter.resize(1280, '\x1A');

@@ -287,7 +287,7 @@ inline std::vector<TNoDiskFile> FilesThatAreNoDisks(TDiskManagerRig& Rig) {
                          " bytes long and ends at or before byte 8192, where the CP/M directory starts"});
   std::vector<uint8_t> Rom = Program;
   Rom.resize(1048576, 0xFF);
-  const std::string NoEntry = "\" holds no CP/M directory entry at byte 8192.";
+  const std::string NoEntry = "\" holds no CP/M directory: ";
   for (auto& [Name, Data, Reason] : std::vector<std::tuple<std::string, std::vector<uint8_t>, std::string>>{
            {"random1m.bin", Pattern(1048576, 26), NoEntry},
            {"program.rom", Rom, NoEntry},
