@@ -231,6 +231,10 @@ void TDiskManagerPage::ReplaceDiskContentsActExecute() {
       TFileStream Source(*File, TFileStream::TMode::OpenRead);
       if (Source.GetSize() != Pack->DiskSize())
         throw EEmulatorError("Disk image file is not the same size as the disk pack disks.");
+      // A file of the right length need not be a disk: it is checked as a
+      // drive checks it (read-only, nothing written), so that what is no CP/M
+      // disk is refused with the reason before the name is asked for.
+      const TDiskDrive Checked(*File, -1, TDiskAccess::ReadOnly);
       Disk.resize(static_cast<size_t>(Pack->DiskSize()));
       Source.SetPosition(0);
       if (Source.Read(Disk.data(), Pack->DiskSize()) != Pack->DiskSize())

@@ -1,8 +1,9 @@
 // The disk manager's whole-disk operations: Create Disk and Create Disk Pack
-// (with its progress, and when it fails), Copy Disk, Replace Disk and Rename
-// Disk, Disk to Hex32 read back by a strict Intel-hex reader, Set Boot Image
-// with its checks, and the bootable and protected flags; disks in use (in a
-// drive, or served) are never replaced, whatever name they are reached by.
+// (with its progress, and when it fails), Copy Disk, Replace Disk (a file of
+// the right length that is no disk refused) and Rename Disk, Disk to Hex32
+// read back by a strict Intel-hex reader, Set Boot Image with its checks, and
+// the bootable and protected flags; disks in use (in a drive, or served) are
+// never replaced, whatever name they are reached by.
 #include <QAction>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,6 +13,7 @@
 #include <QSpinBox>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <filesystem>
 #include <set>
 
@@ -328,15 +330,23 @@ TEST(DiskManagerDisksTest, ReplaceDiskAndRenameDiskOfAPack) {
   TDiskManagerRig Rig;
   TMainOrvanta& Window = Rig.Window();
   auto& Dialogs = Rig.Rig.Dialogs;
-  const auto Pack = Rig.MakePack("pack.cdp", 4);
-  {
-    TDiskPack Disks(Pack);
-    Disks.SetDiskFlags(1, DISK_PACK_BOOTABLE | DISK_PACK_PROTECTED);
-  }
+  // A pack made with Create Disk Pack; its second disk bootable and protected.
+  Dialogs.DialogAnswers.push_back([&](QDialog& Dialog) {
+    auto& Made = dynamic_cast<TCreateDiskPackDlg&>(Dialog);
+    Made.C_FileName()->setText(QString::fromStdString(Rig.File("pack").string()));
+    Made.C_DiskCount()->setValue(4);
+    QTest::mouseClick(Made.OkButton(), Qt::LeftButton);
+  });
+  Window.DM_CreateDiskPackAct->trigger();
+  const auto Pack = Rig.File("pack.cdp");
+  ASSERT_TRUE(std::filesystem::exists(Pack)) << Rig.LastMessage();
   const auto Image = Rig.MakeDisk("Tools.cpmdsk");
   PutCpmFile(Image, "STAT.COM", Pattern(5248, 3), 0, -1, 0);
   Rig.Open(Pack, 1);
   ASSERT_EQ(Window.DiskManagerPackIndex, 1);
+  Window.DM_SetDiskBootableAct->trigger();
+  Window.DM_SetDiskProtectedAct->trigger();
+  ASSERT_EQ(Rig.PackLines()[1], "[BR] DISK 2");
 
   // Another size: refused, the disk as it was.
   const auto Wrong = Rig.HostFile("wrong.cpmdsk", std::vector<uint8_t>(1000, 0xE5));
@@ -368,6 +378,47 @@ TEST(DiskManagerDisksTest, ReplaceDiskAndRenameDiskOfAPack) {
   Window.DM_RenameDiskAct->trigger();
   EXPECT_EQ(TDiskPack(Pack).GetDiskName(1), "A Rather Long Name For A Disk Of");
   EXPECT_EQ(Rig.MessageCount(), 1u) << Rig.LastMessage();
+
+  // A disk's length of random bytes, its directory area too, is no disk: it
+  // is refused with the reason before a name is asked for, and the pack stays
+  // as it was, byte for byte, its disk listing its file.
+  const auto Noise = Rig.HostFile("noise.cpmdsk", Pattern(1048576, 26));
+  const auto PackBefore = ReadBytes(Pack);
+  const size_t Prompts = Dialogs.TextPrompts.size();
+  Dialogs.FileAnswers.push_back(Noise.string());
+  Dialogs.TextAnswers.push_back(std::string("Noise"));
+  Window.DM_ReplaceDiskContentsAct->trigger();
+  EXPECT_EQ(Rig.MessageCount(), 2u);
+  EXPECT_EQ(Dialogs.Messages.back().first, TMachineMessageKind::Error);
+  EXPECT_NE(Rig.LastMessage().find("Selected disk is not a CP/M disk image!"), std::string::npos)
+      << Rig.LastMessage();
+  EXPECT_NE(Rig.LastMessage().find("\"" + Noise.string() + "\""), std::string::npos) << Rig.LastMessage();
+  EXPECT_EQ(Dialogs.TextPrompts.size(), Prompts) << "no name asked for";
+  EXPECT_TRUE(ReadBytes(Pack) == PackBefore) << "the pack file changed";
+  Window.DM_RefreshDisplayAct->trigger();
+  EXPECT_EQ(Rig.PackLines()[1], "[__] A Rather Long Name For A Disk Of");
+  EXPECT_GE(Rig.RowOf("STAT.COM"), 0);
+  EXPECT_EQ(CpmFile(Pack, "STAT.COM", 0, false, 1), Pattern(5248, 3));
+  korvel_test::SaveScreenshot(korvel_test::Rendered(Window), "DiskManager-replace-disk-refused");
+  Dialogs.TextAnswers.clear();
+
+  // A real disk of random bytes (its directory formatted) holding a file
+  // replaces the pack disk byte for byte.
+  std::vector<uint8_t> Games = Pattern(1048576, 42);
+  std::fill(Games.begin() + 8192, Games.begin() + 16384, 0xE5);
+  const auto GamesDisk = Rig.HostFile("Games.cpmdsk", Games);
+  PutCpmFile(GamesDisk, "ROGUE.COM", Pattern(9000, 5), 0, -1, 0);
+  Dialogs.FileAnswers.push_back(GamesDisk.string());
+  Dialogs.TextAnswers.push_back(std::string("Games"));
+  Window.DM_ReplaceDiskContentsAct->trigger();
+  ASSERT_EQ(Rig.MessageCount(), 2u) << Rig.LastMessage();
+  EXPECT_EQ(Dialogs.TextPrompts.back(),
+            "Replace Disk [A Rather Long Name For A Disk Of]|Change Disk Name To: Games|Games");
+  EXPECT_TRUE(PackDisk(Pack, 1) == ReadBytes(GamesDisk)) << "not the image, byte for byte";
+  EXPECT_EQ(Rig.PackLines()[1], "[__] Games");
+  EXPECT_GE(Rig.RowOf("ROGUE.COM"), 0);
+  EXPECT_LT(Rig.RowOf("STAT.COM"), 0);
+  EXPECT_EQ(PackDisk(Pack, 0), PackDisk(Pack, 2)) << "the other disks are blank still";
 }
 
 TEST(DiskManagerDisksTest, DiskToHex32WritesWhatAStrictReaderReadsBack) {
