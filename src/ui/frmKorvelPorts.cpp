@@ -113,12 +113,22 @@ void TMainOrvanta::ComSettingsFromControls(int Port) {
 void TMainOrvanta::ShowComDevice(int Port) {
   const TComPortSettings& Settings = Port == 1 ? FMachine->Com1Settings : FMachine->Com2Settings;
   QLineEdit* Device = Port == 1 ? C_Com1DeviceEdit : C_Com2DeviceEdit;
-  // COM1 as TCP opens no device: it listens on the TCP port.
-  if (Port == 1 && C_UseTCPasCom1->isChecked())
-    Device->setText(QStringLiteral("TCP port ") + C_Com1TCPPort->text());
-  else
+  // COM1 as TCP opens no device: it listens on the TCP port. While it listens
+  // the port shown is the one really listened on, so that port "0" (the system
+  // picks one) tells the user where to connect.
+  if (Port == 1 && C_UseTCPasCom1->isChecked()) {
+    const TTcpPortModule& Server = FMachine->TcpPort();
+    if (Server.GetActive() && Server.GetLocalPort() != 0)
+      Device->setText(QStringLiteral("TCP port %1").arg(Server.GetLocalPort()));
+    else if (ParseTcpPort(C_Com1TCPPort->text().toStdString()) == 0)
+      Device->setText(QStringLiteral("TCP port ") + C_Com1TCPPort->text().trimmed() +
+                      QStringLiteral(" (any free port, shown once Com 1 is on)"));
+    else
+      Device->setText(QStringLiteral("TCP port ") + C_Com1TCPPort->text());
+  } else {
     Device->setText(
         QString::fromStdString(Settings.Device.empty() ? ComPortDevice(Settings.PortNumber) : Settings.Device));
+  }
   Device->setCursorPosition(0);
 }
 

@@ -2,19 +2,22 @@
 // rate its baud list shows is the rate its device runs at once the port is
 // enabled (in a fresh work folder, and after the settings file brought the
 // ports back at a restart), and while "Use TCP as Com Port" is checked the
-// Com 1 tab shows the TCP port it listens on.
+// Com 1 tab shows the TCP port it listens on (for port 0, the one the system
+// chose, where a client gets through).
 #include <termios.h>
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QTabWidget>
+#include <exception>
 #include <memory>
 
 #include "ComPortNames.h"
 #include "MainWindowTestRig.h"
 #include "PseudoTerminal.h"
 #include "SerialPort.h"
+#include "TcpSocket.h"
 
 using korvel_test::ClickBox;
 using korvel_test::TMainWindowRig;
@@ -124,6 +127,39 @@ TEST(MainWindowPortsPageTest, EachComTabShowsTheRateItsPortOpensAtAndCom1ItsTcpP
   Rig.Restart();
   ShowComTab(*Rig.Window, 1);
   EXPECT_EQ(Rig.Window->C_Com1DeviceEdit->text().toStdString(), "TCP port 2323");
+
+  // TCP port 0: the system picks a free port when Com 1 is turned on. While
+  // off the tab says so; while on it shows the port really listened on, and a
+  // client that connects there is accepted.
+  {
+    TMainOrvanta& Restarted = *Rig.Window;
+    const std::string AnyPort = "TCP port 0 (any free port, shown once Com 1 is on)";
+    Restarted.C_Com1TCPPort->setFocus();
+    Restarted.C_Com1TCPPort->selectAll();
+    QTest::keyClicks(Restarted.C_Com1TCPPort, QStringLiteral("0"));
+    EXPECT_EQ(Restarted.C_Com1DeviceEdit->text().toStdString(), AnyPort);
+    ClickBox(Restarted.C_Com1EnableBtn);
+    ASSERT_TRUE(Restarted.C_Com1EnableBtn->isChecked()) << ::testing::PrintToString(Rig.MessageTexts());
+    const QString Shown = Restarted.C_Com1DeviceEdit->text();
+    ASSERT_TRUE(Shown.startsWith(QStringLiteral("TCP port "))) << Shown.toStdString();
+    bool IsNumber = false;
+    const uint Listened = Shown.mid(9).toUInt(&IsNumber);
+    ASSERT_TRUE(IsNumber && Listened > 0 && Listened <= 65535) << Shown.toStdString();
+    TTcpSocket Client;
+    try {
+      Client = TTcpSocket::Connect("127.0.0.1", static_cast<uint16_t>(Listened));
+    } catch (const std::exception& Error) {
+      FAIL() << "no server at the port shown, " << Shown.toStdString() << ": " << Error.what();
+    }
+    EXPECT_TRUE(Rig.WaitFor([&] { return Rig.Machine().TcpPort().HasClient(); })) << Shown.toStdString();
+    ShowComTab(Restarted, 1);
+    korvel_test::SaveScreenshot(korvel_test::Rendered(Restarted), "MainWindow-ports-com1-tcp-any-port");
+    Client.Close();
+    ClickBox(Restarted.C_Com1EnableBtn);
+    ASSERT_FALSE(Restarted.C_Com1EnableBtn->isChecked());
+    EXPECT_FALSE(Rig.Machine().TcpPort().GetActive());
+    EXPECT_EQ(Restarted.C_Com1DeviceEdit->text().toStdString(), AnyPort);
+  }
   ClickBox(Rig.Window->C_UseTCPasCom1);
   ASSERT_FALSE(Rig.Window->C_UseTCPasCom1->isChecked());
   EXPECT_EQ(Rig.Window->C_Com1DeviceEdit->text().toStdString(), Lines.Com1.SlaveName());
