@@ -253,6 +253,7 @@ bool TMachine::RunPass() {
   if (!FRunCpu || ShutdownRequested) return true;
   bool Done = false;
   FPassStart = std::chrono::steady_clock::now();
+  FPassStartCount = FCpu->InstructionCount;
   try {
     FCpu->ExecuteInstructions(PassInstructionCount, BreakPointEnabled ? BreakPointAddress : -1);
     FPassStart.reset();

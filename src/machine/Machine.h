@@ -85,14 +85,19 @@ class TMachine {
  public:
   // Instructions of one run-loop pass.
   static constexpr uint64_t PassInstructionCount = 100001;
-  // How long a pass that ends with the processor held on an output instruction
-  // waits at most for the port to take the byte (see RunPass).
+  // How long a pass that ends with the processor held on a COM port (on an
+  // output instruction, or on a read of its status port) waits at most for the
+  // port to take a byte (see RunPass).
   static constexpr std::chrono::milliseconds HeldPortWait{1};
   // How long a pass runs at most once it writes to a COM port or polls one
   // whose peer holds the line back: each byte to a fast peer (a
   // pseudo-terminal) and each look at a serial line is a system call, and
   // 100001 instructions of them would keep the window from answering.
   static constexpr std::chrono::milliseconds PassOutputTime{10};
+  // The time limit a pass keeps to: PassOutputTime, unless a test changes it.
+  // The first instruction of a pass never ends it for time, so every pass
+  // makes progress, however short the limit.
+  std::chrono::steady_clock::duration PassOutputLimit = PassOutputTime;
   // Records of the two reserved tracks that hold the boot image.
   static constexpr int BootRecordCount = 64;
   static constexpr int DriveCount = 4;
@@ -164,7 +169,7 @@ class TMachine {
   // processor is held on an output to a COM port whose peer holds the line back
   // ends there, after waiting at most HeldPortWait for the port to take a byte:
   // the window stays responsive, and the next pass runs the instruction again.
-  // So does a pass that has run for PassOutputTime when it writes to a COM
+  // So does a pass that has run for PassOutputLimit when it writes to a COM
   // port or finds its line held back; the next pass goes on there.
   // Returns Done: true when the host should wait for the next event before
   // calling again (stopped, break point, shutting down). An error escaping a
@@ -344,7 +349,7 @@ class TMachine {
   // Holds the processor on the instruction that reaches the COM port of
   // DataPort (its data or status port).
   void HoldInstructionOn(uint8_t DataPort);
-  // The running pass has run for PassOutputTime.
+  // The running pass has run for PassOutputLimit, and is past its first instruction.
   bool PassRanLong() const;
   // Waits up to HeldPortWait for the port the processor is held on to take a byte.
   void AwaitHeldPort();
@@ -392,7 +397,9 @@ class TMachine {
   std::array<TDriveLamp, DriveCount> FLamps{TDriveLamp::Empty, TDriveLamp::Empty, TDriveLamp::Empty, TDriveLamp::Empty};
   bool FRunCpu = false;
   bool FBooted = false;
-  uint8_t FHeldDataPort = 0;  // the data port of the last held output instruction
-  // When the running pass began; unset outside a pass ("Execute Next").
+  uint8_t FHeldDataPort = 0;  // the data port of the COM port the processor was last held on
+  // When the running pass began, and the processor's instruction count then;
+  // unset outside a pass ("Execute Next").
   std::optional<std::chrono::steady_clock::time_point> FPassStart;
+  uint64_t FPassStartCount = 0;
 };

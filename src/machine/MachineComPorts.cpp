@@ -154,17 +154,20 @@ void TMachine::ComPortWrite(uint8_t Port, uint8_t Data) {
 // the processor's WAIT line keeps it there, and the pass ends (see RunPass).
 // The instruction runs again in the next pass, until the port takes the byte;
 // turning the port off, or the TCP client leaving, lets it complete. A pass
-// that has run for PassOutputTime ends the same way on its next write to a
+// that has run for PassOutputLimit ends the same way on its next write to a
 // COM port, or on a read of a status port that finds the line held back (the
 // BIOS waiting for the line polls it, and each look at a serial line is a
-// system call): the window gets its turn, and the next pass goes on there.
+// system call): the window gets its turn, and the next pass goes on there,
+// with that instruction, which runs whatever the time.
 void TMachine::HoldInstructionOn(uint8_t DataPort) {
   FCpu->HoldInstruction();
   FHeldDataPort = DataPort;
 }
 
 bool TMachine::PassRanLong() const {
-  return FPassStart && std::chrono::steady_clock::now() - *FPassStart >= PassOutputTime;
+  // Within an instruction the count holds the instructions done before it.
+  return FPassStart && FCpu->InstructionCount != FPassStartCount &&
+         std::chrono::steady_clock::now() - *FPassStart >= PassOutputLimit;
 }
 
 void TMachine::AwaitHeldPort() {

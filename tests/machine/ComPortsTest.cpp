@@ -349,6 +349,66 @@ TEST_F(ComPortsTest, AProgramThatDoesNotPollIsHeldOnEveryOutputWhileAPseudoTermi
   EXPECT_TRUE(Messages.empty()) << Messages[0];
 }
 
+// A pass that has run its time ends at its next write to a COM port, however
+// fast the peer, and at a status read that finds the line held back; the
+// instruction it ended on runs first in the next pass, whatever the time. With
+// a limit of nothing, every pass of a program writing freely to a
+// pseudo-terminal writes one byte and ends held on the next write,
+// every output form included, and the bytes all arrive in order; a program
+// that polls the status of a peer that stopped reading is held at its third
+// look, a pass with it runs three instructions.
+TEST_F(ComPortsTest, APassThatHasRunItsTimeEndsAtItsNextWriteOrAHeldBackStatusRead) {
+  korvel_test::PseudoTerminal Pty;
+  SetComPortDevice(ComNumber2, Pty.SlaveName());
+  Machine.Com2Settings.PortNumber = ComNumber2;
+  Machine.Com2Settings.Enabled = true;
+  Machine.ActivateCom2();
+  ASSERT_TRUE(Machine.ComRx2().GetActive()) << (Messages.empty() ? "" : Messages[0]);
+  korvel_test::TPeerReader Reader(Pty.Master());
+  Machine.PassOutputLimit = std::chrono::nanoseconds(0);
+
+  const TWritingProgram Program = machine_test::WritingProgram(23, 2);
+  {
+    TWritingProgramRun Run(Machine, MainThread, 23, Program);
+    size_t Passes = 0;
+    while (!Run.Halted() && Passes < 4 * Program.Expected.size()) {
+      const size_t Before = Run.Written.size();
+      Run.Pass();
+      ++Passes;
+      if (Run.Halted()) break;
+      ASSERT_TRUE(Machine.Cpu().Held()) << "pass " << Passes;
+      // The first pass ends at the program's first write; each after it starts with a write.
+      ASSERT_EQ(Run.Written.size(), Before + (Passes == 1 ? 0 : 1)) << "pass " << Passes;
+    }
+    ASSERT_TRUE(Run.Halted()) << Run.Written.size() << " bytes written in " << Passes << " passes";
+    EXPECT_EQ(Passes, Program.Expected.size() + 1);
+    EXPECT_EQ(Run.HeldAt, (std::set<uint16_t>{Program.PlainOut, Program.PrefixedOut, Program.BlockOut}));
+    EXPECT_TRUE(Run.Written == Program.Expected) << Run.Written.size() << " bytes written";
+    ASSERT_TRUE(korvel_test::WaitUntil([&] { return Reader.Count() >= Program.Expected.size(); }));
+    EXPECT_TRUE(Reader.Received() == std::string(Program.Expected.begin(), Program.Expected.end()));
+  }
+
+  // The peer stops reading; once its line is held back, a polling program
+  // looks three times in a pass (the look a pass starts with runs whatever
+  // the time) and is held on the third.
+  Reader.StopAt(Reader.Count());
+  Machine.PassOutputLimit = TMachine::PassOutputTime;
+  const TWritingProgram Polling = machine_test::PollingProgram(22, 23, 60000);
+  TWritingProgramRun Run(Machine, MainThread, 23, Polling);
+  ASSERT_TRUE(RunUntilHeldBack(Run, [&] { return Machine.ComRx2().TxReady(); }));
+  Machine.PassOutputLimit = std::chrono::nanoseconds(0);
+  for (int Pass = 0; Pass < 3; ++Pass) {
+    const uint64_t Before = Machine.Cpu().InstructionCount;
+    Run.Pass();
+    EXPECT_TRUE(Machine.Cpu().Held());
+    EXPECT_EQ(Machine.Cpu().GetPC(), 0x0106);
+    EXPECT_EQ(Machine.Cpu().InstructionCount - Before, 3u);
+  }
+  Machine.Com2Settings.Enabled = false;
+  Machine.ActivateCom2();
+  EXPECT_TRUE(Messages.empty()) << Messages[0];
+}
+
 TEST_F(ComPortsTest, Com1CanBeTheTcpServer) {
   ASSERT_NO_FATAL_FAILURE(UseTcpCom1());
   EXPECT_EQ(In(20), 4);
