@@ -168,7 +168,7 @@ void TCpuEmu::Reset(uint16_t StartPC) {
   CurrentPC = StartPC;
   InstructionCount = 0;
   CpuState = 0;
-  FInterruptTaken = FVectorFed = FVectorHeld = false;
+  FInterruptTaken = FVectorFed = false;
 }
 
 void TCpuEmu::LoadMemory(uint16_t Address, uint16_t Count, const void* Buffer) {
@@ -207,6 +207,13 @@ CPU_NOINLINE bool TCpuEmu::AcceptInterrupt() {
       CpuState &= static_cast<uint8_t>(~CpuStateHalted);
     }
   };
+  // An instruction held after it came from a vector comes from it again,
+  // before anything is polled.
+  if (CpuState & CpuStateVectorHeld) {
+    CpuState &= static_cast<uint8_t>(~CpuStateVectorHeld);
+    Opcode = FVector;
+    return true;
+  }
   if (CheckForNonMaskIrq()) {
     FInterruptTaken = true;
     leaveHalt();
@@ -377,9 +384,10 @@ CPU_ALWAYS_INLINE void TCpuEmu::EndRunOnHold(TCycle& c, uint8_t OperandBytes) {
   c.RBase = static_cast<uint8_t>(c.RBase - (fetched - 1));
   c.PC = start;
   InstructionPC = start;
-  CpuState |= CpuStateIrqBlock;
   if (FVectorFed) [[unlikely]]
-    FVectorHeld = true;
+    CpuState |= CpuStateVectorHeld;
+  else
+    CpuState |= CpuStateIrqBlock;
   FHeld = true;
   FHeldLeft = c.Left;
   CountAtEnd -= c.Left;
@@ -1069,7 +1077,7 @@ CPU_ALWAYS_INLINE void TCpuEmu::DispatchOpcode(TCycle& c) {
 CPU_ALWAYS_INLINE void TCpuEmu::FetchOpcode(TCycle& c, bool Further) {
   if (CpuState & CpuStateIrqBlock) {
     CpuState &= static_cast<uint8_t>(~CpuStateIrqBlock);
-  } else if (InterruptPollsAssigned()) [[unlikely]] {
+  } else if (InterruptPollsAssigned() || (CpuState & CpuStateVectorHeld)) [[unlikely]] {
     bool opcodeHandedOver = false;
     CallOut(c, Further ? WithinInstruction : 0, [&] { opcodeHandedOver = AcceptInterrupt(); });
     // An accepted interrupt is done: the instruction that a hold undoes starts
@@ -1087,14 +1095,6 @@ CPU_ALWAYS_INLINE void TCpuEmu::FetchOpcode(TCycle& c, bool Further) {
   }
   Opcode = Fetch(c);
   if (Further) IncrementRefresh(c);
-}
-
-CPU_NOINLINE void TCpuEmu::FetchHeldVector(TCycle& c) {
-  FVectorHeld = false;
-  CpuState &= static_cast<uint8_t>(~CpuStateIrqBlock);
-  Opcode = FVector;
-  FVectorFed = true;
-  --c.RBase;
 }
 
 #define CPU_CASE(n)                   \
@@ -1134,10 +1134,7 @@ CPU_FLATTEN void TCpuEmu::ExecuteInstruction() {
   InstructionPC = c.PC;
   FInterruptTaken = FVectorFed = false;
   if (IndexPrefix == 0) {
-    if (FVectorHeld) [[unlikely]]
-      FetchHeldVector(c);
-    else
-      FetchOpcode(c, false);
+    FetchOpcode(c, false);
     switch (Opcode) { CPU_REPEAT256(CPU_CASE) }
   } else {
     // A prefix pending from the call before: this call's first fetch is a further
@@ -1149,7 +1146,6 @@ CPU_FLATTEN void TCpuEmu::ExecuteInstruction() {
   if (IndexPrefix != 0) c = ExecutePrefixedPasses(c);
   FinishInstruction(c);
   StoreCycle(c);
-  FInterruptTaken = FVectorFed = false;
 }
 
 #undef CPU_CASE
@@ -1159,10 +1155,11 @@ uint64_t TCpuEmu::ExecuteInstructions(uint64_t Count, int32_t BreakPoint) {
   const bool breakPointSet = BreakPoint >= 0 && BreakPoint <= 0xFFFF;
   uint64_t done = 0;
   FHeld = false;
-  FInterruptTaken = FVectorFed = false;
   while (done < Count && !FHeld && !(done > 0 && CurrentPC == BreakPoint)) {
-    if (IndexPrefix == 0 && !PerInstructionEventsAssigned() && !FVectorHeld) {
+    if (IndexPrefix == 0 && !PerInstructionEventsAssigned() && !(CpuState & CpuStateVectorHeld)) {
       const uint64_t left = Count - done;
+      // A run without events takes no interrupt: nothing of one held before.
+      FInterruptTaken = FVectorFed = false;
       done += left - (breakPointSet ? RunWithoutEvents<true>(left, BreakPoint) : RunWithoutEvents<false>(left, -1));
     } else {
       // With an event to raise on every instruction, or a prefix pending from a

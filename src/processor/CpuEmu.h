@@ -37,6 +37,9 @@ enum TCpuFlag : uint8_t {
 // 2 after IM 1, 3 after IM 2.
 enum TCpuStateBit : uint8_t {
   CpuStateModeMask = 0x03,
+  // The held instruction came from an interrupt vector (interrupt mode 0): it
+  // runs from that vector again, before any interrupt is polled.
+  CpuStateVectorHeld = 0x08,
   CpuStateIrqBlock = 0x10,  // no interrupt before the next instruction (EI, DI, DD, FD)
   CpuStateIff1 = 0x20,
   CpuStateIff2 = 0x40,
@@ -180,9 +183,11 @@ class TCpuEmu final {
   // (CpuStateIrqBlock is set), as none comes while a Z80 waits inside an
   // instruction. An interrupt accepted just before it stays taken: the return
   // address stays pushed, IFF1 and IFF2 stay as the acceptance left them, PC is
-  // on the handler's first byte (interrupt mode 0: the device's vector is
-  // executed again), and R keeps the acceptance. The next run starts with the
-  // held instruction, and the device sees the same access again. Called elsewhere than in a port event during
+  // on the handler's first byte, and R keeps the acceptance; an instruction
+  // that interrupt mode 0 took from the device's vector is executed from that
+  // vector again (CpuStateVectorHeld is set in place of the block). The next
+  // run starts with the held instruction, and the device sees the same access
+  // again. Called elsewhere than in a port event during
   // ExecuteInstruction or ExecuteInstructions, it has no effect.
   void HoldInstruction() { FHoldRequested = true; }
   // Within a port event: the event has held its instruction (so an observer
@@ -282,9 +287,8 @@ class TCpuEmu final {
   uint16_t FHandlerStart = 0;
   // The instruction being executed came from the interrupting device's vector
   // (interrupt mode 0), not from memory; FVector is that byte. A hold keeps it
-  // on the bus (FVectorHeld), so the instruction runs again from it.
+  // on the bus (CpuStateVectorHeld), so the instruction runs again from it.
   bool FVectorFed = false;
-  bool FVectorHeld = false;
   uint8_t FVector = 0;
   // The run ended on a held instruction; FHeldLeft is what it had left then,
   // the held instruction included.
@@ -429,9 +433,6 @@ class TCpuEmu final {
   void OpRestart(TOp op, TCycle& c);
 
   void FetchOpcode(TCycle& c, bool Further);
-  // The first fetch of an instruction held after it came from an interrupt
-  // vector: the same vector again, and no interrupt before it.
-  void FetchHeldVector(TCycle& c);
   // The passes after a DD or FD prefix, up to the end of the instruction or up to
   // PrefixPassLimit passes in the call, whichever comes first.
   TCycle ExecutePrefixedPasses(TCycle c);
