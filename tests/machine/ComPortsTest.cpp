@@ -51,6 +51,14 @@ class ComPortsTest : public ::testing::Test {
     Machine.ActivateCom1();
     ASSERT_TRUE(Machine.TcpPort().GetActive()) << (Messages.empty() ? "" : Messages[0]);
   }
+  // COM2 on a pseudo-terminal, turned on.
+  void UsePtyCom2(korvel_test::PseudoTerminal& Pty) {
+    SetComPortDevice(ComNumber2, Pty.SlaveName());
+    Machine.Com2Settings.PortNumber = ComNumber2;
+    Machine.Com2Settings.Enabled = true;
+    Machine.ActivateCom2();
+    ASSERT_TRUE(Machine.ComRx2().GetActive()) << (Messages.empty() ? "" : Messages[0]);
+  }
   // Runs the program until the port has taken nothing for twenty passes in a
   // row (TakesAByte false), or until it ends; true when it was held there.
   static bool RunUntilHeldBack(TWritingProgramRun& Run, const std::function<bool()>& TakesAByte) {
@@ -301,11 +309,7 @@ TEST_F(ComPortsTest, AProgramThatDoesNotPollIsHeldOnEveryOutputWhileATcpClientHo
 // port is turned off.
 TEST_F(ComPortsTest, AProgramThatDoesNotPollIsHeldOnEveryOutputWhileAPseudoTerminalHoldsTheLineBack) {
   korvel_test::PseudoTerminal Pty;
-  SetComPortDevice(ComNumber2, Pty.SlaveName());
-  Machine.Com2Settings.PortNumber = ComNumber2;
-  Machine.Com2Settings.Enabled = true;
-  Machine.ActivateCom2();
-  ASSERT_TRUE(Machine.ComRx2().GetActive()) << (Messages.empty() ? "" : Messages[0]);
+  ASSERT_NO_FATAL_FAILURE(UsePtyCom2(Pty));
   // A pseudo-terminal takes some 20 KB while nobody reads: the program is held
   // in the part where the reader stopped.
   const TWritingProgram Program = machine_test::WritingProgram(23, 192);
@@ -359,11 +363,7 @@ TEST_F(ComPortsTest, AProgramThatDoesNotPollIsHeldOnEveryOutputWhileAPseudoTermi
 // look, a pass with it runs three instructions.
 TEST_F(ComPortsTest, APassThatHasRunItsTimeEndsAtItsNextWriteOrAHeldBackStatusRead) {
   korvel_test::PseudoTerminal Pty;
-  SetComPortDevice(ComNumber2, Pty.SlaveName());
-  Machine.Com2Settings.PortNumber = ComNumber2;
-  Machine.Com2Settings.Enabled = true;
-  Machine.ActivateCom2();
-  ASSERT_TRUE(Machine.ComRx2().GetActive()) << (Messages.empty() ? "" : Messages[0]);
+  ASSERT_NO_FATAL_FAILURE(UsePtyCom2(Pty));
   korvel_test::TPeerReader Reader(Pty.Master());
   Machine.PassOutputLimit = std::chrono::nanoseconds(0);
 

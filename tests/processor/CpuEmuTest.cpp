@@ -969,6 +969,23 @@ TEST_F(CpuTest, ARunKeepsItsCountWhateverAnEventDoes) {
   EXPECT_EQ(PC(), 0x3002 + 9);
 }
 
+namespace {
+
+// A device that holds every access twice before it takes it; Attempts counts
+// the tries of the access at hand (shared with a read event that does the same).
+TCpuPortWriteProc HeldTwiceThenWritten(std::vector<TPortWrite>& Writes, int& Attempts) {
+  return [&Writes, &Attempts](TCpuEmu& sender, uint16_t port, uint8_t byte) {
+    if (++Attempts <= 2) {
+      sender.HoldInstruction();
+      return;
+    }
+    Attempts = 0;
+    Writes.push_back({port, byte});
+  };
+}
+
+}  // namespace
+
 // A device that cannot take a byte yet holds the instruction that writes it,
 // in every output form: OUT (n),A bare and behind prefixes, OUT (C),r, and
 // OUTI, OUTD, OTIR, OTDR, bare and behind DD. Here every byte is held twice
@@ -1073,14 +1090,7 @@ TEST(CpuEmuHoldTest, EveryInputAndOutputFormIsHeldUndoneAndRunAgain) {
     load(*cpu);
     std::vector<TPortWrite> writes;
     int attempts = 0;
-    cpu->OnPortWrite = [&](TCpuEmu& sender, uint16_t port, uint8_t byte) {
-      if (++attempts <= 2) {
-        sender.HoldInstruction();
-        return;
-      }
-      attempts = 0;
-      writes.push_back({port, byte});
-    };
+    cpu->OnPortWrite = HeldTwiceThenWritten(writes, attempts);
     // A held read gives a byte that must go nowhere.
     uint8_t input = 0x50;
     cpu->OnPortRead = [&](TCpuEmu& sender, uint16_t, uint8_t& byte) {
@@ -1208,14 +1218,7 @@ TEST(CpuEmuHoldTest, AHoldRightAfterAnAcceptedInterruptLeavesTheInterruptTaken) 
       load(*cpu, raised);
       std::vector<TPortWrite> writes;
       int attempts = 0;
-      cpu->OnPortWrite = [&](TCpuEmu& sender, uint16_t port, uint8_t byte) {
-        if (++attempts <= 2) {
-          sender.HoldInstruction();
-          return;
-        }
-        attempts = 0;
-        writes.push_back({port, byte});
-      };
+      cpu->OnPortWrite = HeldTwiceThenWritten(writes, attempts);
       int holds = 0;
       for (int call = 0; call < 200 && !halted(*cpu); ++call) {
         if (steps)
